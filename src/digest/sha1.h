@@ -1,0 +1,33 @@
+// SHA-1 (FIPS 180-1), with the engine statuses of the token's digest call.
+#ifndef MARLINOK_DIGEST_SHA1_H
+#define MARLINOK_DIGEST_SHA1_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace marlinok::digest {
+
+constexpr std::size_t kSha1DigestBytes = 20;
+
+// Engine statuses.
+constexpr int32_t kSha1Success = 0;
+constexpr int32_t kSha1Null = 1;  // null pointer, or more than 2^64 - 1 bits
+constexpr int32_t kSha1StateError = 3;  // input after the digest was computed
+
+struct Sha1Context {
+  uint32_t intermediate[5];
+  uint32_t lengthLow;  // message length in bits
+  uint32_t lengthHigh;
+  int32_t blockIndex;  // bytes held in `block`
+  uint8_t block[64];
+  int32_t computed;
+  int32_t corrupted;  // 0 while sound, else the status that spoiled it
+};
+
+int32_t Sha1Begin(Sha1Context* ctx) noexcept;
+int32_t Sha1Feed(Sha1Context* ctx, const uint8_t* data, uint32_t length) noexcept;
+int32_t Sha1Finish(Sha1Context* ctx, uint8_t digest[kSha1DigestBytes]) noexcept;
+
+}  // namespace marlinok::digest
+
+#endif

@@ -1,0 +1,9 @@
+// Process attach on shared-object platforms: the loader runs this before any
+// export can be called, as DllMain does on Windows.
+#include "frame/locks.h"
+
+namespace {
+
+__attribute__((constructor)) void OnLibraryLoad() { marlinok::CreateLibraryLocks(); }
+
+}  // namespace
