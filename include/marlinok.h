@@ -52,26 +52,59 @@ typedef struct DataBlob {
 #define ERR_DES_KEY ((int32_t)0x86000010)
 #define ERR_BLOCK_LENGTH ((int32_t)0x86000013)
 
-/* Algorithm identifiers (CryptoAPI ALG_ID values). */
+/* CryptoAPI numbers: the same values as <wincrypt.h>, whose definitions are taken when a
+ * Windows program has included it first. */
+
+/* Algorithm identifiers (ALG_ID values). */
+#ifndef CALG_MD5
 #define CALG_MD5 0x8003u
+#endif
+#ifndef CALG_SHA1
 #define CALG_SHA1 0x8004u
+#endif
+#ifndef CALG_RSA_SIGN
 #define CALG_RSA_SIGN 0x2400u
+#endif
+#ifndef CALG_RSA_KEYX
 #define CALG_RSA_KEYX 0xA400u
+#endif
+#ifndef CALG_DES
 #define CALG_DES 0x6601u
+#endif
+#ifndef CALG_3DES
 #define CALG_3DES 0x6603u
+#endif
+#ifndef CALG_RC4
 #define CALG_RC4 0x6801u
+#endif
 
 /* Block cipher modes. */
+#ifndef CRYPT_MODE_CBC
 #define CRYPT_MODE_CBC 1u
+#endif
+#ifndef CRYPT_MODE_ECB
 #define CRYPT_MODE_ECB 2u
+#endif
+#ifndef CRYPT_MODE_OFB
 #define CRYPT_MODE_OFB 3u
+#endif
+#ifndef CRYPT_MODE_CFB
 #define CRYPT_MODE_CFB 4u
+#endif
 
 /* Key parameters answered by QM_GetKeyProperty. */
+#ifndef KP_PADDING
 #define KP_PADDING 3u
+#endif
+#ifndef KP_PERMISSIONS
 #define KP_PERMISSIONS 6u
+#endif
+#ifndef KP_ALGID
 #define KP_ALGID 7u
+#endif
+#ifndef KP_BLOCKLEN
 #define KP_BLOCKLEN 8u
+#endif
 
 /* Key pair kinds for QM_GenAsymmetricKey and QM_ImportPrivateKey. */
 #define MARLINOK_PAIR_EXCHANGE 1u
