@@ -53,10 +53,11 @@ contract='
 system_dlls='kernel32.dll advapi32.dll msvcrt.dll user32.dll gdi32.dll ws2_32.dll crypt32.dll
 bcrypt.dll ntdll.dll'
 
-objdump=objdump
-for candidate in i686-w64-mingw32-objdump x86_64-w64-mingw32-objdump; do
-  command -v "$candidate" >/dev/null && { objdump=$candidate; break; }
-done
+case $format in
+  pe32) objdump=i686-w64-mingw32-objdump ;;
+  *) objdump=x86_64-w64-mingw32-objdump ;;
+esac
+command -v "$objdump" >/dev/null || objdump=objdump
 
 fail=0
 problem() { echo "FAIL: $*"; fail=1; }

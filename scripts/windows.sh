@@ -55,13 +55,23 @@ apt_source_options() {
   mkdir -p "$apt/cache/archives/partial"
 }
 
+# The version last built is remembered, so a machine with both libraries cached needs no network.
 openssl_source() {
+  local remembered=$cache/openssl-version
+  if [ -f "$remembered" ]; then
+    openssl_version=$(cat "$remembered")
+    if [ -f "$cache/openssl-$openssl_version-i686/lib/libcrypto.a" ] &&
+      [ -f "$cache/openssl-$openssl_version-x86_64/lib/libcrypto.a" ]; then
+      return 0
+    fi
+  fi
   apt_source_options
   apt-get "${apt_options[@]}" update -qq
   openssl_version=$(apt-cache "${apt_options[@]}" showsrc openssl |
     awk '/^Version:/ {print $2; exit}')
   [ -n "$openssl_version" ] || { echo "no openssl source package found" >&2; return 1; }
   openssl_src=$cache/src/openssl-$openssl_version
+  echo "$openssl_version" >"$remembered"
   [ -f "$openssl_src/Configure" ] && return 0
   local work
   work=$(mktemp -d "$cache/src/fetch.XXXXXX")
@@ -119,8 +129,8 @@ configure_and_build() {
 wine_prefix=""
 finish_wine() {
   [ -n "$wine_prefix" ] || return 0
-  timeout 60 wineserver -k >/dev/null 2>&1 || true
-  timeout 60 wineserver -w >/dev/null 2>&1 || true
+  timeout 60 /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  timeout 60 /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
   rm -rf "$wine_prefix"
   wine_prefix=""
 }
@@ -133,7 +143,9 @@ run_windows_tests() {
   export WINEARCH=win64
   say "creating Wine prefix $WINEPREFIX"
   timeout 300 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
-  timeout 120 wineserver -w
+  timeout 120 /usr/lib/wine/wineserver -w
+  # One wineserver for the whole run rather than one per test program start.
+  /usr/lib/wine/wineserver -p
   (cd "$build" && ctest --output-on-failure -j"$jobs" --timeout 900)
   finish_wine
 }
@@ -152,6 +164,8 @@ main() {
 
   say "x86-64 build (the tests under wine64)"
   configure_and_build x86_64 "$root/build-win64"
+  bash "$root/scripts/check-pe-exports.sh" "$root/include/marlinok.h" \
+    "$root/include/marlinok.def" "$root/build-win64/bin/marlinok.dll" pe32+
   [ "$run_tests" -eq 1 ] && run_windows_tests "$root/build-win64"
   say "done"
 }

@@ -24,7 +24,7 @@ TEST(LockBackend, LibraryLocksExistAtStartAndAreDistinct) {
 }
 
 TEST(LockBackend, TheHolderMayTakeItAgain) {
-  RecursiveLock* lock = NewRecursiveLock();
+  static RecursiveLock* const lock = NewRecursiveLock();  // locks live until the process ends
   Acquire(lock);
   Acquire(lock);
   Release(lock);
@@ -34,7 +34,7 @@ TEST(LockBackend, TheHolderMayTakeItAgain) {
 
 // Two threads adding under the lock never lose an update; each also re-enters once per round.
 TEST(LockBackend, ExcludesOtherThreads) {
-  RecursiveLock* lock = NewRecursiveLock();
+  static RecursiveLock* const lock = NewRecursiveLock();  // locks live until the process ends
   long counter = 0;
   constexpr int kRounds = 20000;
   auto work = [&] {
