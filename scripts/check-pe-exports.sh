@@ -116,7 +116,7 @@ declared=$(tr '\n' ' ' <"$header" | grep -oE 'MARLINOK_CALL (QM|QMCA)_[A-Za-z]+\
   awk '{name = $1; $1 = ""; args = $0; gsub(/^ +| +$/, "", args)
         n = (args == "void" || args == "") ? 0 : gsub(/,/, ",", args) + 1; print name, n}' | sort)
 while read -r ordinal name arguments; do
-  [ -n "$ordinal" ] && [ "$arguments" != - ] || continue
+  if [ -z "$ordinal" ] || [ "$arguments" = - ]; then continue; fi
   have=$(awk -v n="$name" '$1 == n {print $2}' <<<"$declared")
   [ "$have" = "$arguments" ] || problem "header: $name takes ${have:-no declaration} arguments, not $arguments"
 done <<<"$contract"
@@ -128,6 +128,6 @@ for imported in $imports; do
 done
 
 if [ "$fail" -eq 0 ]; then
-  echo "$(basename "$dll") ($format): 36 exports at their ordinals, 4 forwarders to Holdfast.dll, imports: $(echo $imports)"
+  echo "$(basename "$dll") ($format): 36 exports at their ordinals, 4 forwarders to Holdfast.dll, imports: ${imports//$'\n'/ }"
 fi
 exit "$fail"

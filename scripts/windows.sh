@@ -39,7 +39,10 @@ install_toolchain() {
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo -n"
   export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq && $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Waits for another apt or dpkg run to finish rather than failing on its lock.
+  local lock=(-o DPkg::Lock::Timeout=600)
+  $sudo apt-get "${lock[@]}" update -qq &&
+    $sudo apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # ---- OpenSSL ------------------------------------------------------------------
