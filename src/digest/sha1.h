@@ -11,7 +11,7 @@ constexpr std::size_t kSha1DigestBytes = 20;
 
 // Engine statuses.
 constexpr int32_t kSha1Success = 0;
-constexpr int32_t kSha1Null = 1;  // null pointer, or more than 2^64 - 1 bits
+constexpr int32_t kSha1Null = 1;        // null pointer, or more than 2^64 - 1 bits
 constexpr int32_t kSha1StateError = 3;  // input after the digest was computed
 
 struct Sha1Context {

@@ -35,12 +35,12 @@ MARLINOK_API int32_t MARLINOK_CALL QMCA_EnumCerstoreName(char*, uint32_t*) {
 MARLINOK_API int32_t MARLINOK_CALL QMCA_EnumKeyContainerName(char*, uint32_t*) {
   return ERR_STORE_NOT_OPENED;
 }
-MARLINOK_API int32_t MARLINOK_CALL QMCA_ImportPrivateKey(const DataBlob*, const uint8_t*,
-                                                         uint32_t, const DataBlob*) {
+MARLINOK_API int32_t MARLINOK_CALL QMCA_ImportPrivateKey(const DataBlob*, const uint8_t*, uint32_t,
+                                                         const DataBlob*) {
   return ERR_FAILED;
 }
-MARLINOK_API int32_t MARLINOK_CALL QMCA_ExportPrivateKey(const DataBlob*, const uint8_t*,
-                                                         uint32_t, DataBlob*) {
+MARLINOK_API int32_t MARLINOK_CALL QMCA_ExportPrivateKey(const DataBlob*, const uint8_t*, uint32_t,
+                                                         DataBlob*) {
   return ERR_REFUSED;
 }
 

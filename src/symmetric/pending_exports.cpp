@@ -9,9 +9,9 @@ MARLINOK_API int32_t MARLINOK_CALL QM_SymmetricEncrypt(DataBlob*, uint32_t, uint
   return ERR_FAILED;
 }
 
-MARLINOK_API int32_t MARLINOK_CALL QM_SymmetryDecrypt(DataBlob*, uint32_t, uint32_t,
-                                                      const uint8_t*, uint32_t, uint8_t*,
-                                                      uint32_t*, uint32_t, uint32_t) {
+MARLINOK_API int32_t MARLINOK_CALL QM_SymmetryDecrypt(DataBlob*, uint32_t, uint32_t, const uint8_t*,
+                                                      uint32_t, uint8_t*, uint32_t*, uint32_t,
+                                                      uint32_t) {
   return ERR_FAILED;
 }
 
