@@ -14,12 +14,6 @@ using test::Bytes;
 using test::FromHex;
 using test::ToHex;
 
-Bytes EncryptBlock(const TripleDesKeySchedule& schedule, const Bytes& block) {
-  Bytes out = block;
-  TripleDesEngine(schedule).Encrypt(out.data());
-  return out;
-}
-
 TEST(DesKeySetup, GivesEachByteOddParityInPlace) {
   Bytes key = FromHex("FF 03 01 02 FE 10 20 40");
   DesKeySchedule schedule;
@@ -69,17 +63,6 @@ TEST(DesKeySetup, ShortLengthStillUsesEightBytes) {
   DesEngine(shortSchedule).Encrypt(a.data());
   DesEngine(fullSchedule).Encrypt(b.data());
   EXPECT_EQ(ToHex(a), ToHex(b));
-}
-
-TEST(TripleDesKeySetup, SixteenByteKeyEqualsTwentyFourWithFirstPartRepeated) {
-  Bytes two = FromHex("0123456789ABCDEF 23456789ABCDEF01");
-  Bytes three = FromHex("0123456789ABCDEF 23456789ABCDEF01 0123456789ABCDEF");
-  TripleDesKeySchedule s2;
-  TripleDesKeySchedule s3;
-  ASSERT_EQ(TripleDesKeySetup(two.data(), two.size(), s2), Status::Ok);
-  ASSERT_EQ(TripleDesKeySetup(three.data(), three.size(), s3), Status::Ok);
-  const Bytes block = FromHex("5468652071756663");
-  EXPECT_EQ(ToHex(EncryptBlock(s2, block)), ToHex(EncryptBlock(s3, block)));
 }
 
 TEST(TripleDesKeySetup, EveryLengthButTwentyFourIsTwoKeyAndLeavesThirdPartAlone) {

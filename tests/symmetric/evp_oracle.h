@@ -14,13 +14,28 @@
 
 namespace marlinok::test {
 
-inline void LoadLegacyProvider() {
-  static const bool loaded = [] {
-    return OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
-           OSSL_PROVIDER_load(nullptr, "default") != nullptr;
-  }();
-  if (!loaded) std::abort();
-}
+// Both providers stay loaded until the test program ends, then are unloaded
+// so that the leak checker sees nothing of them.
+class LoadedProviders {
+ public:
+  LoadedProviders()
+      : legacy_(OSSL_PROVIDER_load(nullptr, "legacy")),
+        default_(OSSL_PROVIDER_load(nullptr, "default")) {
+    if (legacy_ == nullptr || default_ == nullptr) std::abort();
+  }
+  ~LoadedProviders() {
+    OSSL_PROVIDER_unload(default_);
+    OSSL_PROVIDER_unload(legacy_);
+  }
+  LoadedProviders(const LoadedProviders&) = delete;
+  LoadedProviders& operator=(const LoadedProviders&) = delete;
+
+ private:
+  OSSL_PROVIDER* legacy_;
+  OSSL_PROVIDER* default_;
+};
+
+inline void LoadLegacyProvider() { static const LoadedProviders providers; }
 
 // `cipher` over `data` with an all-zero initialisation vector and no padding;
 // the key length is set from `key` (RC4 takes any).
