@@ -37,8 +37,8 @@ struct Rc4State {
 void SetOddParity(uint8_t* key) noexcept;
 
 // Builds the schedule of an 8-byte key after testing its parity and comparing
-// it with the 16 weak and semi-weak keys; false (schedule unspecified) when the
-// key is refused.
+// it with the 16 weak and semi-weak keys; false when the key is refused (the
+// schedule is then not to be used).
 [[nodiscard]] bool ScheduleCheckedKey(const uint8_t* key, DesKeySchedule& schedule) noexcept;
 
 // One 8-byte block in place: E_K(x) or D_K(x).
