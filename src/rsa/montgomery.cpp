@@ -1,5 +1,6 @@
-// Montgomery multiplication (CIOS), squaring (half the cross products, then
-// REDC) and the conversions into and out of Montgomery form.
+// Montgomery multiplication and squaring by columns (the square counts each
+// cross product once, doubled), and the conversions into and out of
+// Montgomery form.
 #include "rsa/montgomery.h"
 
 #include "frame/wipe.h"
@@ -23,10 +24,32 @@ void PackLimbs(Limb* out, uint32_t limbs, const MpDigit* a, uint32_t n) {
   }
 }
 
+// The kernels below take the limb count as a template argument where it is one
+// of the common sizes (256 to 2048 bits), so that the compiler can specialise
+// the loops for it; kFixed = 0 reads it from the context.
+template <uint32_t kFixed>
+inline uint32_t Limbs(const Montgomery* ctx) {
+  return kFixed != 0 ? kFixed : ctx->n;
+}
+
+// r[0..n) += a[0..n) * b; returns the carry limb. The building block of every
+// product below: one multiply-accumulate chain the compiler keeps in registers.
+inline Limb MulAddRow(Limb* r, const Limb* a, uint32_t n, Limb b) {
+  Limb carry = 0;
+#pragma GCC unroll 4
+  for (uint32_t j = 0; j < n; ++j) {
+    const WideLimb w = static_cast<WideLimb>(a[j]) * b + r[j] + carry;
+    r[j] = Low(w);
+    carry = High(w);
+  }
+  return carry;
+}
+
 // r = t - m when (top, t) >= m, else t, for (top, t) < 2m; top is 0 or 1.
 // The choice is made with a mask so that it does not depend on a branch.
-void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgomery* ctx) {
-  const uint32_t n = ctx->n;
+template <uint32_t kFixed>
+inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgomery* ctx) {
+  const uint32_t n = Limbs<kFixed>(ctx);
   Limb* diff = ctx->diff;
   Limb borrow = 0;
   for (uint32_t i = 0; i < n; ++i) {
@@ -41,26 +64,152 @@ void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgomery* ctx) {
   for (uint32_t i = 0; i < n; ++i) r[i] = (diff[i] & keep_diff) | (t[i] & ~keep_diff);
 }
 
-// REDC of the 2n-limb number p (< m * R): r = p * R^-1 mod m.
+// REDC of the 2n-limb number p (< m * R): r = p * R^-1 mod m. Row i adds
+// u * m with u chosen to clear limb i; the carries beyond the row's end
+// collect in `top`.
+template <uint32_t kFixed>
 void Reduce(Limb* r, Limb* p, Montgomery* ctx) {
-  const uint32_t n = ctx->n;
-  const Limb* m = ctx->m;
+  const uint32_t n = Limbs<kFixed>(ctx);
+  const Limb minv = ctx->minv;
   Limb top = 0;
   for (uint32_t i = 0; i < n; ++i) {
-    const Limb u = p[i] * ctx->minv;
-    Limb carry = 0;
-    Limb* row = p + i;
-    for (uint32_t j = 0; j < n; ++j) {
-      const WideLimb w = static_cast<WideLimb>(u) * m[j] + row[j] + carry;
-      row[j] = Low(w);
-      carry = High(w);
-    }
-    const WideLimb w = static_cast<WideLimb>(row[n]) + carry + top;
-    row[n] = Low(w);
+    const Limb carry = MulAddRow(p + i, ctx->m, n, p[i] * minv);
+    const WideLimb w = static_cast<WideLimb>(p[i + n]) + carry + top;
+    p[i + n] = Low(w);
     top = High(w);
   }
-  SubtractOnce(r, p + n, top, ctx);
+  SubtractOnce<kFixed>(r, p + n, top, ctx);
 }
+
+// (c2, c1, c0) += a * b, a three-limb column accumulator. On x86-64 the
+// multiply and the carry chain are written out, since compilers spill the
+// 128-bit temporaries of the portable form.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && \
+    !defined(MARLINOK_MP_NARROW_LIMBS)
+inline void MulAcc(Limb& c0, Limb& c1, Limb& c2, Limb a, Limb b) {
+  Limb high;
+  __asm__(
+      "mulq %[b]\n\t"
+      "addq %%rax, %[c0]\n\t"
+      "adcq %%rdx, %[c1]\n\t"
+      "adcq $0, %[c2]"
+      : [c0] "+r"(c0), [c1] "+r"(c1), [c2] "+r"(c2), "+a"(a), "=d"(high)
+      : [b] "rm"(b)
+      : "cc");
+}
+// (c2, c1, c0) += 2 * a * b
+inline void MulAcc2(Limb& c0, Limb& c1, Limb& c2, Limb a, Limb b) {
+  Limb high;
+  __asm__(
+      "mulq %[b]\n\t"
+      "addq %%rax, %[c0]\n\t"
+      "adcq %%rdx, %[c1]\n\t"
+      "adcq $0, %[c2]\n\t"
+      "addq %%rax, %[c0]\n\t"
+      "adcq %%rdx, %[c1]\n\t"
+      "adcq $0, %[c2]"
+      : [c0] "+r"(c0), [c1] "+r"(c1), [c2] "+r"(c2), "+a"(a), "=d"(high)
+      : [b] "rm"(b)
+      : "cc");
+}
+#else
+inline void MulAcc(Limb& c0, Limb& c1, Limb& c2, Limb a, Limb b) {
+  const WideLimb product = static_cast<WideLimb>(a) * b;
+  WideLimb s = static_cast<WideLimb>(c0) + Low(product);
+  c0 = Low(s);
+  s = static_cast<WideLimb>(c1) + High(product) + High(s);
+  c1 = Low(s);
+  c2 += High(s);
+}
+inline void MulAcc2(Limb& c0, Limb& c1, Limb& c2, Limb a, Limb b) {
+  MulAcc(c0, c1, c2, a, b);
+  MulAcc(c0, c1, c2, a, b);
+}
+#endif
+
+// Montgomery product by columns (product scanning): column k gathers
+// x[i] * y[k - i] and u[i] * m[k - i]; in the low n columns u[k] is chosen to
+// clear the column, the high columns are the result. A column sum stays below
+// 2n * 2^(2 * kLimbBits), so three limbs hold it. `square` takes y = x and
+// counts each cross product twice.
+template <uint32_t kFixed, bool kSquare>
+void ColumnKernel(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
+  const uint32_t n = Limbs<kFixed>(ctx);
+  const Limb* m = ctx->m;
+  const Limb minv = ctx->minv;
+  Limb* u = ctx->scratch;      // n limbs
+  Limb* t = ctx->scratch + n;  // n limbs
+  Limb c0 = 0, c1 = 0, c2 = 0;
+#pragma GCC unroll 16
+  for (uint32_t k = 0; k < n; ++k) {
+    if (kSquare) {
+      uint32_t i = 0;
+#pragma GCC unroll 16
+      for (; 2 * i < k; ++i) MulAcc2(c0, c1, c2, x[i], x[k - i]);
+      if (2 * i == k) MulAcc(c0, c1, c2, x[i], x[i]);
+    } else {
+#pragma GCC unroll 16
+      for (uint32_t i = 0; i <= k; ++i) MulAcc(c0, c1, c2, x[i], y[k - i]);
+    }
+#pragma GCC unroll 16
+    for (uint32_t i = 0; i < k; ++i) MulAcc(c0, c1, c2, u[i], m[k - i]);
+    const Limb uk = c0 * minv;
+    u[k] = uk;
+    MulAcc(c0, c1, c2, uk, m[0]);  // clears c0
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+#pragma GCC unroll 16
+  for (uint32_t k = n; k < 2 * n - 1; ++k) {
+    if (kSquare) {
+      uint32_t i = k - n + 1;
+#pragma GCC unroll 16
+      for (; 2 * i < k; ++i) MulAcc2(c0, c1, c2, x[i], x[k - i]);
+      if (2 * i == k) MulAcc(c0, c1, c2, x[i], x[i]);
+    } else {
+#pragma GCC unroll 16
+      for (uint32_t i = k - n + 1; i < n; ++i) MulAcc(c0, c1, c2, x[i], y[k - i]);
+    }
+#pragma GCC unroll 16
+    for (uint32_t i = k - n + 1; i < n; ++i) MulAcc(c0, c1, c2, u[i], m[k - i]);
+    t[k - n] = c0;
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+  t[n - 1] = c0;
+  // The result (c1, t) is below 2m.
+  SubtractOnce<kFixed>(r, t, c1, ctx);
+}
+
+template <uint32_t kFixed>
+void MulKernel(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
+  ColumnKernel<kFixed, false>(r, x, y, ctx);
+}
+
+template <uint32_t kFixed>
+void SqrKernel(Limb* r, const Limb* x, Montgomery* ctx) {
+  ColumnKernel<kFixed, true>(r, x, x, ctx);
+}
+
+template <uint32_t kFixed>
+void DoubleKernel(Limb* r, const Limb* x, Montgomery* ctx) {
+  const uint32_t n = Limbs<kFixed>(ctx);
+  Limb* t = ctx->scratch;
+  Limb top = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const Limb v = x[i];
+    t[i] = (v << 1) | top;
+    top = v >> (kLimbBits - 1);
+  }
+  SubtractOnce<kFixed>(r, t, top, ctx);
+}
+
+// Limb counts of 256-, 512- and 1024-bit moduli (the primes of 512- to
+// 2048-bit keys) get kernels of their own; fully unrolled, larger ones would
+// outgrow the instruction cache.
+constexpr uint32_t kSizes[] = {256 / kLimbBits, 512 / kLimbBits, 1024 / kLimbBits};
 
 }  // namespace
 
@@ -103,90 +252,36 @@ void MontgomeryLeave(MpDigit* a, uint32_t dd, const Limb* x, Montgomery* ctx) no
     p[i] = x[i];
     p[n + i] = 0;
   }
-  Reduce(p, p, ctx);
+  Reduce<0>(p, p, ctx);
   for (uint32_t i = 0; i < dd; ++i) {
     a[i] = static_cast<MpDigit>(p[i / kDigitsPerLimb] >> (32 * (i % kDigitsPerLimb)));
   }
 }
 
-void MontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept {
-  const uint32_t n = ctx->n;
-  const Limb* m = ctx->m;
-  const Limb minv = ctx->minv;
-  Limb* t = ctx->scratch;  // n + 2 limbs
-  for (uint32_t i = 0; i < n + 2; ++i) t[i] = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    // t += x * y[i]
-    const Limb yi = y[i];
-    Limb carry = 0;
-    for (uint32_t j = 0; j < n; ++j) {
-      const WideLimb w = static_cast<WideLimb>(x[j]) * yi + t[j] + carry;
-      t[j] = Low(w);
-      carry = High(w);
-    }
-    WideLimb w = static_cast<WideLimb>(t[n]) + carry;
-    t[n] = Low(w);
-    t[n + 1] = High(w);
-    // t = (t + u * m) / 2^kLimbBits, with u chosen to clear the low limb
-    const Limb u = t[0] * minv;
-    w = static_cast<WideLimb>(u) * m[0] + t[0];
-    carry = High(w);
-    for (uint32_t j = 1; j < n; ++j) {
-      w = static_cast<WideLimb>(u) * m[j] + t[j] + carry;
-      t[j - 1] = Low(w);
-      carry = High(w);
-    }
-    w = static_cast<WideLimb>(t[n]) + carry;
-    t[n - 1] = Low(w);
-    t[n] = t[n + 1] + High(w);
+#define MARLINOK_MONTGOMERY_DISPATCH(kernel, ...) \
+  switch (ctx->n) {                               \
+    case kSizes[0]:                               \
+      return kernel<kSizes[0]>(__VA_ARGS__);      \
+    case kSizes[1]:                               \
+      return kernel<kSizes[1]>(__VA_ARGS__);      \
+    case kSizes[2]:                               \
+      return kernel<kSizes[2]>(__VA_ARGS__);      \
+    default:                                      \
+      return kernel<0>(__VA_ARGS__);              \
   }
-  SubtractOnce(r, t, t[n], ctx);
+
+void MontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept {
+  MARLINOK_MONTGOMERY_DISPATCH(MulKernel, r, x, y, ctx)
 }
 
 void MontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
-  const uint32_t n = ctx->n;
-  Limb* p = ctx->scratch;  // 2n limbs
-  for (uint32_t i = 0; i < 2 * n; ++i) p[i] = 0;
-  // Cross products x[i] * x[j], i < j.
-  for (uint32_t i = 0; i + 1 < n; ++i) {
-    const Limb xi = x[i];
-    Limb carry = 0;
-    for (uint32_t j = i + 1; j < n; ++j) {
-      const WideLimb w = static_cast<WideLimb>(xi) * x[j] + p[i + j] + carry;
-      p[i + j] = Low(w);
-      carry = High(w);
-    }
-    p[i + n] = carry;
-  }
-  // Double them and add the squares x[i]^2.
-  Limb shifted_out = 0;
-  Limb carry = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    const WideLimb sq = static_cast<WideLimb>(x[i]) * x[i];
-    const Limb lo = p[2 * i];
-    const Limb hi = p[2 * i + 1];
-    const Limb lo2 = (lo << 1) | shifted_out;
-    const Limb hi2 = (hi << 1) | (lo >> (kLimbBits - 1));
-    shifted_out = hi >> (kLimbBits - 1);
-    WideLimb w = static_cast<WideLimb>(lo2) + Low(sq) + carry;
-    p[2 * i] = Low(w);
-    w = static_cast<WideLimb>(hi2) + High(sq) + High(w);
-    p[2 * i + 1] = Low(w);
-    carry = High(w);
-  }
-  Reduce(r, p, ctx);
+  MARLINOK_MONTGOMERY_DISPATCH(SqrKernel, r, x, ctx)
 }
 
 void MontgomeryDouble(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
-  const uint32_t n = ctx->n;
-  Limb* t = ctx->scratch;
-  Limb top = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    const Limb v = x[i];
-    t[i] = (v << 1) | top;
-    top = v >> (kLimbBits - 1);
-  }
-  SubtractOnce(r, t, top, ctx);
+  MARLINOK_MONTGOMERY_DISPATCH(DoubleKernel, r, x, ctx)
 }
+
+#undef MARLINOK_MONTGOMERY_DISPATCH
 
 }  // namespace marlinok::rsa::detail

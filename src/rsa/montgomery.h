@@ -1,7 +1,8 @@
 // Montgomery arithmetic modulo an odd number of up to MP_MAX_DIGITS digits.
 //
 // Limbs are 64 bits where the compiler offers a 128-bit product type and 32
-// bits elsewhere (i686), so the same code serves both. With N limbs and
+// bits elsewhere (i686, or MARLINOK_MP_NARROW_LIMBS to test that path), so
+// the same code serves both. With N limbs and
 // R = 2^(limb bits * N), a number x < m is held as x * R mod m; products are
 // reduced with REDC, and every result is fully reduced (below m) by one
 // subtraction chosen with a mask, not a branch.
@@ -14,7 +15,7 @@
 
 namespace marlinok::rsa::detail {
 
-#if defined(__SIZEOF_INT128__)
+#if defined(__SIZEOF_INT128__) && !defined(MARLINOK_MP_NARROW_LIMBS)
 using Limb = uint64_t;
 __extension__ typedef unsigned __int128 WideLimb;
 #else
