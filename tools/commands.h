@@ -9,7 +9,7 @@ namespace marlinok::tool {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the registry or the token could not do it
 constexpr int kExitMissing = 2;  // the key or value named does not exist
-constexpr int kExitUsage = 64;  // the command line is wrong
+constexpr int kExitUsage = 64;   // the command line is wrong
 
 struct ToolOptions {
   const char* registry = nullptr;  // --registry PATH, or null

@@ -271,7 +271,8 @@ int RunRegCommand(int argc, char** argv, const ToolOptions& options) {
   } else if (command == "set") {
     // A missing HEX (an empty shell variable) is the 0-byte value.
     if (operands != 3 && operands != 4) return UsageError("wrong number of arguments");
-    if (!ParseType(operand[2], type)) return UsageError("TYPE is REG_SZ, REG_BINARY, REG_DWORD or a number");
+    if (!ParseType(operand[2], type))
+      return UsageError("TYPE is REG_SZ, REG_BINARY, REG_DWORD or a number");
     if (!ParseHex(operands == 4 ? operand[3] : "", data)) {
       return UsageError("HEX must be an even number of hex digits");
     }

@@ -1,6 +1,7 @@
 // `marlinok-tool reg`, run as scripts run it: output formats and exit statuses.
 #if !defined(_WIN32) && defined(MARLINOK_TOOL)
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -8,8 +9,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/registry.h"
 #include "support/temp_hive.h"
@@ -165,8 +164,8 @@ TEST_F(RegTool, UnusableHiveExitsOneWithOneLineNamingThePath) {
   std::ofstream(garbage) << std::string(2048, 'z');
   const Outcome outcome = Run({"--registry", garbage, "reg", "keys", "Software"});
   EXPECT_EQ(outcome.exit, 1);
-  EXPECT_EQ(outcome.err, "marlinok-tool: registry " + garbage +
-                             ": the file is not an SQLite database\n");
+  EXPECT_EQ(outcome.err,
+            "marlinok-tool: registry " + garbage + ": the file is not an SQLite database\n");
   const std::string blocked = garbage + "/registry.db";
   const Outcome below = Run({"--registry", blocked, "reg", "add", "Software"});
   EXPECT_EQ(below.exit, 1);

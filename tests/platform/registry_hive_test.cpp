@@ -4,6 +4,7 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -19,8 +20,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/registry.h"
 #include "support/hex.h"
@@ -245,8 +244,8 @@ TEST(RegistryHive, DatabaseWithForeignSchemaIsRefusedAndKept) {
   const std::string path = scratch.Folder() + "/foreign.db";
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine');",
-                         nullptr, nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine');", nullptr,
+                         nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
   const std::string before = FileText(path);
@@ -274,8 +273,7 @@ TEST(RegistryHive, ReopenedHiveKeepsEverything) {
   TempHive hive;
   {
     RegistryKey key;
-    ASSERT_EQ(CreateKey("Software\\Quillmar\\SoftContainerSimulator", key, nullptr),
-              kErrorSuccess);
+    ASSERT_EQ(CreateKey("Software\\Quillmar\\SoftContainerSimulator", key, nullptr), kErrorSuccess);
     const Bytes pin = test::FromText("1234");
     ASSERT_EQ(SetValue(key, "Passwd", kRegSz, pin.data(), 4), kErrorSuccess);
   }

@@ -448,7 +448,8 @@ TEST_F(RegistrySemantics, ClosedHandleIsInvalid) {
 TEST_F(RegistrySemantics, MovedHandleTravelsAndLeavesTheSourceClosed) {
   RegistryKey source = Create(At("moving"));
   RegistryKey target = std::move(source);
-  EXPECT_FALSE(source.IsOpen());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
+  EXPECT_FALSE(
+      source.IsOpen());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
   ASSERT_TRUE(target.IsOpen());
   Write(target, "v", kRegBinary, {5});
   RegistryKey other = Create(At("other"));

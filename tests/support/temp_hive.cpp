@@ -40,8 +40,8 @@ void RemoveFolder(const std::string& folder) {
 
 TempHive::TempHive() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                        "/marlinok-hive-XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/marlinok-hive-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) std::abort();
   folder_ = pattern;
   path_ = folder_ + "/registry.db";

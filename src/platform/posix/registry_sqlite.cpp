@@ -96,6 +96,7 @@ enum Sql : size_t {
   kDeleteKeyRow,
   kDeleteValue,
   kBegin,
+  kBeginRead,
   kCommit,
   kRollback,
   kSqlCount
@@ -115,6 +116,7 @@ const std::array<const char*, kSqlCount> kSqlText = {
     "DELETE FROM hive_keys WHERE id = ?1",
     "DELETE FROM hive_values WHERE key = ?1 AND fold = ?2",
     "BEGIN IMMEDIATE",
+    "BEGIN",
     "COMMIT",
     "ROLLBACK",
 };
@@ -128,9 +130,9 @@ struct Hive {
 // Process-wide state, all of it under gMutex.
 std::mutex gMutex;
 Hive* gHive = nullptr;
-std::string gHivePath;  // where gHive (or the last one) was opened
+std::string gHivePath;     // where gHive (or the last one) was opened
 uint64_t gGeneration = 0;  // changes whenever the hive location changes
-std::string gProblem;  // why the last open failed
+std::string gProblem;      // why the last open failed
 std::once_flag gForkHandlers;
 
 void CloseHive(Hive* hive) noexcept {
@@ -465,10 +467,13 @@ RegStatus Run(Use&& use) {
   return rc == SQLITE_DONE ? kErrorSuccess : FromSqlite(rc);
 }
 
-// Runs `body` inside one IMMEDIATE transaction; commits only if it succeeds.
+// Runs `body` inside one transaction, IMMEDIATE for writes (the write lock is
+// taken, or waited for, up front), deferred for reads (one snapshot for
+// several statements, which is also cheaper than one per statement). Commits
+// only if the body succeeds.
 template <class Body>
-RegStatus InTransaction(Hive& hive, Body&& body) {
-  RegStatus status = Run(Use(hive, kBegin));
+RegStatus InTransaction(Hive& hive, Body&& body, Sql begin = kBegin) {
+  RegStatus status = Run(Use(hive, begin));
   if (status != kErrorSuccess) return status;
   status = body();
   if (status == kErrorSuccess) status = Run(Use(hive, kCommit));
@@ -569,8 +574,9 @@ RegStatus OpenOrCreate(const char* path, RegistryKey& key, bool create, uint32_t
   uint64_t generation = 0;
   const RegStatus status = WithHive([&](Hive& hive) {
     generation = gGeneration;
-    if (!create) return Walk(hive, components, false, id, created);
-    return InTransaction(hive, [&] { return Walk(hive, components, true, id, created); });
+    return InTransaction(
+        hive, [&] { return Walk(hive, components, create, id, created); },
+        create ? kBegin : kBeginRead);
   });
   if (status != kErrorSuccess) return status;
   RegistryBackend::Adopt(key, RegistryKey::Native{static_cast<uint64_t>(id), generation});

@@ -123,9 +123,8 @@ RegStatus DeleteValue(const RegistryKey& key, const char* name) {
 RegStatus EnumValueName(const RegistryKey& key, uint32_t index, std::string& name) {
   std::string buffer(kMaxValueNameLength + 1, '\0');
   DWORD length = static_cast<DWORD>(buffer.size());
-  const LSTATUS status =
-      RegEnumValueA(RegistryBackend::Handle(key), static_cast<DWORD>(index), &buffer[0], &length,
-                    nullptr, nullptr, nullptr, nullptr);
+  const LSTATUS status = RegEnumValueA(RegistryBackend::Handle(key), static_cast<DWORD>(index),
+                                       &buffer[0], &length, nullptr, nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS) return From(status);
   name.assign(buffer.data(), length);
   return kErrorSuccess;
