@@ -1,12 +1,16 @@
 // The registry's cost on the paths the token takes: reading a stored key
 // record (an asymmetric call does it twice), and writing one.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <stdlib.h>
+#include <unistd.h>
+#endif
 
 #include "platform/registry.h"
 
@@ -14,34 +18,44 @@ namespace {
 
 namespace reg = marlinok::platform;
 
-constexpr const char* kContainer = "Software\\Quillmar\\SoftContainerSimulator\\alpha";
+// As deep as a container key ("Software\Quillmar\SoftContainerSimulator\alpha").
+constexpr const char* kBenchRoot = "Software\\MarlinokBench";
+constexpr const char* kContainer = "Software\\MarlinokBench\\SoftContainerSimulator\\alpha";
 
-// A hive in a fresh temporary folder holding one container with a
-// 1412-byte private record, for the life of the benchmark program.
+// One container with a 1412-byte private record, for the life of the
+// benchmark program: in a hive in a fresh temporary folder on POSIX systems,
+// in a scratch key of the machine's registry on Windows.
 class BenchHive {
  public:
   BenchHive() {
+#ifndef _WIN32
     const char* tmp = getenv("TMPDIR");
     std::string pattern =
         std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/marlinok-bench-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) abort();
+    if (mkdtemp(&pattern[0]) == nullptr) std::abort();
     folder_ = pattern;
     setenv("MARLINOK_REGISTRY", (folder_ + "/registry.db").c_str(), 1);
     reg::ResetRegistryForTesting();
+#endif
     reg::RegistryKey key;
-    if (reg::CreateKey(kContainer, key, nullptr) != reg::kErrorSuccess) abort();
+    if (reg::CreateKey(kContainer, key, nullptr) != reg::kErrorSuccess) std::abort();
     const std::vector<uint8_t> record(1412, 0x5a);
     if (reg::SetValue(key, "PvkSig", reg::kRegBinary, record.data(), 1412) != reg::kErrorSuccess) {
-      abort();
+      std::abort();
     }
   }
   ~BenchHive() {
+    (void)reg::DeleteKeyTree(kBenchRoot);
+#ifndef _WIN32
     reg::ResetRegistryForTesting();
     for (const char* suffix : {"/registry.db", "/registry.db-wal", "/registry.db-shm"}) {
       unlink((folder_ + suffix).c_str());
     }
     rmdir(folder_.c_str());
+#endif
   }
+  BenchHive(const BenchHive&) = delete;
+  BenchHive& operator=(const BenchHive&) = delete;
 
  private:
   std::string folder_;
