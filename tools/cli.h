@@ -11,6 +11,7 @@ namespace marlinok::tool {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
+constexpr int kExitMissing = 2;  // the key or value named does not exist
 constexpr int kExitUsage = 64;
 
 struct Command {
@@ -36,6 +37,7 @@ std::string Hex(const uint8_t* data, std::size_t length);
 // The commands, defined in their own files.
 extern const Command kDigestCommand;
 extern const Command kRandomCommand;
+extern const Command kRegCommand;
 extern const Command kDemoCommand;
 
 }  // namespace marlinok::tool
