@@ -15,7 +15,7 @@ class Step {
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
             .count();
-    std::printf("%-60s %8.2f ms\n", what.c_str(), ms);
+    std::printf("%9.2f ms  %s\n", ms, what.c_str());
     std::fflush(stdout);
     start_ = std::chrono::steady_clock::now();
   }
