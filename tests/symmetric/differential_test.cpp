@@ -8,7 +8,7 @@
 
 #include "marlinok.h"
 #include "support/hex.h"
-#include "symmetric/evp_oracle.h"
+#include "support/evp_oracle.h"
 
 namespace marlinok::test {
 namespace {

@@ -1,8 +1,8 @@
 // OpenSSL's EVP ciphers as the reference the engine is compared against. DES
 // and RC4 live in OpenSSL 3's legacy provider, which is loaded once, next to
 // the default one.
-#ifndef MARLINOK_TESTS_SYMMETRIC_EVP_ORACLE_H
-#define MARLINOK_TESTS_SYMMETRIC_EVP_ORACLE_H
+#ifndef MARLINOK_TESTS_SUPPORT_EVP_ORACLE_H
+#define MARLINOK_TESTS_SUPPORT_EVP_ORACLE_H
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>
