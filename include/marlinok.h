@@ -148,8 +148,7 @@ MARLINOK_API int32_t MARLINOK_CALL QM_SymmetryDecrypt(DataBlob* key, uint32_t re
 /* ---- Containers ------------------------------------------------------- */
 
 MARLINOK_API int32_t MARLINOK_CALL QM_CreateContainer(const char* name);
-MARLINOK_API int32_t MARLINOK_CALL QM_FindContainerAndKeypair(const char* name,
-                                                              DataBlob* sigPublic,
+MARLINOK_API int32_t MARLINOK_CALL QM_FindContainerAndKeypair(const char* name, DataBlob* sigPublic,
                                                               DataBlob* sigPrivate,
                                                               DataBlob* exPublic,
                                                               DataBlob* exPrivate);
@@ -159,9 +158,8 @@ MARLINOK_API int32_t MARLINOK_CALL QM_DestroyContainer(const char* name);
 
 MARLINOK_API int32_t MARLINOK_CALL QM_ExportPublicKey(const DataBlob* keyRef, DataBlob* blob);
 /* Statuses 0, ERR_REFUSED and ERR_WRAP_FAILED; never -1. */
-MARLINOK_API int32_t MARLINOK_CALL QM_ExportPrivateKey(const DataBlob* keyRef,
-                                                       DataBlob* wrapKey, DataBlob* blob,
-                                                       uint32_t algId);
+MARLINOK_API int32_t MARLINOK_CALL QM_ExportPrivateKey(const DataBlob* keyRef, DataBlob* wrapKey,
+                                                       DataBlob* blob, uint32_t algId);
 MARLINOK_API int32_t MARLINOK_CALL QM_GetKeyProperty(const DataBlob* keyRef, uint32_t param,
                                                      uint8_t* value, uint32_t* length);
 
@@ -207,8 +205,7 @@ MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricDecrypt(const DataBlob* key, uin
                                                         uint32_t algId);
 MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricSignData(const DataBlob* key, const uint8_t* data,
                                                          uint32_t dataLength, uint8_t* signature,
-                                                         uint32_t* signatureLength,
-                                                         uint32_t algId);
+                                                         uint32_t* signatureLength, uint32_t algId);
 /* A size query (null block) returns -1 with the length stored. */
 MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricVerifySign(const DataBlob* key, uint8_t* block,
                                                            uint32_t* blockLength,
@@ -224,8 +221,8 @@ MARLINOK_API int32_t MARLINOK_CALL QM_ImportPrivateKey(const char* containerName
                                                        const DataBlob* blob, uint32_t pairType,
                                                        DataBlob* publicRef, DataBlob* privateRef);
 MARLINOK_API int32_t MARLINOK_CALL QM_ExportSymmetricKey(const DataBlob* key,
-                                                         const DataBlob* wrapKey,
-                                                         DataBlob* output, uint32_t algId);
+                                                         const DataBlob* wrapKey, DataBlob* output,
+                                                         uint32_t algId);
 MARLINOK_API int32_t MARLINOK_CALL QM_GetSupportedAlgId(uint32_t* algIds, uint32_t* count);
 
 /* ---- Digests ---------------------------------------------------------- */

@@ -10,9 +10,9 @@ namespace marlinok::digest {
 constexpr std::size_t kMd5DigestBytes = 16;
 
 struct Md5Context {
-  uint32_t state[4];  // chaining value A, B, C, D
+  uint32_t state[4];     // chaining value A, B, C, D
   uint32_t bitCount[2];  // message length in bits, low word first
-  uint8_t buffer[64];  // the partial block
+  uint8_t buffer[64];    // the partial block
 };
 
 void Md5Begin(Md5Context* ctx) noexcept;

@@ -30,7 +30,7 @@ class KeyTable {
   std::size_t Size() const;
 
  private:
-  mutable std::mutex mutex_;  // callers may register and withdraw keys concurrently
+  mutable std::mutex mutex_;     // callers may register and withdraw keys concurrently
   std::list<DataBlob> entries_;  // oldest first
 };
 

@@ -9,8 +9,8 @@
 namespace marlinok {
 
 enum class LibraryLock {
-  PublicKey,  // around one raw RSA public-key operation
-  PrivateKey,  // around one raw RSA private-key operation
+  PublicKey,       // around one raw RSA public-key operation
+  PrivateKey,      // around one raw RSA private-key operation
   ContainerStore,  // around the registry work of one container-store operation
 };
 

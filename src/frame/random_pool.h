@@ -19,8 +19,8 @@ constexpr uint32_t kPoolSeedBytes = 256;
 
 struct RandomPool {
   uint32_t seedBytesNeeded;  // 0 once seeded
-  uint8_t counter[16];  // big-endian: byte 0 most significant
-  uint32_t outputLeft;  // unread bytes at the end of outputBlock, 0..16
+  uint8_t counter[16];       // big-endian: byte 0 most significant
+  uint32_t outputLeft;       // unread bytes at the end of outputBlock, 0..16
   uint8_t outputBlock[16];
 };
 static_assert(sizeof(RandomPool) == 40, "a pool travels as 40 bytes");

@@ -51,7 +51,7 @@ Status GenerateRc4Key(DataBlob& key) {
 }  // namespace marlinok
 
 extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_GenSymmetricKey(uint32_t algId, DataBlob* key,
-                                                                  uint32_t /*reserved*/) {
+                                                                 uint32_t /*reserved*/) {
   using namespace marlinok;
   return Guarded(ERR_FAILED, [&] {
     if (key == nullptr || key->data == nullptr) return ERR_FAILED;
@@ -67,8 +67,7 @@ extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_GenSymmetricKey(uint32_t algId,
 }
 
 extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_ImportSymmetricKey(const DataBlob* blob,
-                                                                     uint32_t algId,
-                                                                     DataBlob* key) {
+                                                                    uint32_t algId, DataBlob* key) {
   using namespace marlinok;
   return Guarded(ERR_REFUSED, [&] {
     if (blob == nullptr || blob->data == nullptr || blob->length <= kKeyBlobHeaderBytes)

@@ -8,9 +8,9 @@ namespace marlinok::platform {
 
 struct SystemTime {
   uint16_t year;
-  uint16_t month;  // 1..12
+  uint16_t month;      // 1..12
   uint16_t dayOfWeek;  // 0 = Sunday
-  uint16_t day;  // 1..31
+  uint16_t day;        // 1..31
   uint16_t hour;
   uint16_t minute;
   uint16_t second;

@@ -3,8 +3,8 @@
 
 extern "C" {
 
-MARLINOK_API int32_t MARLINOK_CALL QM_GenAsymmetricKey(const char*, DataBlob*, DataBlob*,
-                                                       uint32_t, uint32_t, uint32_t) {
+MARLINOK_API int32_t MARLINOK_CALL QM_GenAsymmetricKey(const char*, DataBlob*, DataBlob*, uint32_t,
+                                                       uint32_t, uint32_t) {
   return ERR_FAILED;
 }
 MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricEncrypt(const DataBlob*, uint32_t, uint32_t,
@@ -17,9 +17,8 @@ MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricDecrypt(const DataBlob*, uint32_
                                                         uint32_t, uint32_t) {
   return ERR_FAILED;
 }
-MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricSignData(const DataBlob*, const uint8_t*,
-                                                         uint32_t, uint8_t*, uint32_t*,
-                                                         uint32_t) {
+MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricSignData(const DataBlob*, const uint8_t*, uint32_t,
+                                                         uint8_t*, uint32_t*, uint32_t) {
   return ERR_FAILED;
 }
 MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricVerifySign(const DataBlob*, uint8_t*, uint32_t*,
@@ -37,8 +36,6 @@ MARLINOK_API int32_t MARLINOK_CALL QM_ExportSymmetricKey(const DataBlob*, const 
                                                          DataBlob*, uint32_t) {
   return ERR_FAILED;
 }
-MARLINOK_API int32_t MARLINOK_CALL QM_GetSupportedAlgId(uint32_t*, uint32_t*) {
-  return ERR_FAILED;
-}
+MARLINOK_API int32_t MARLINOK_CALL QM_GetSupportedAlgId(uint32_t*, uint32_t*) { return ERR_FAILED; }
 
 }  // extern "C"

@@ -1,0 +1,150 @@
+// The registry under HKEY_LOCAL_MACHINE, as the container store sees it: the
+// seven calls it makes (open, create, query value, set value, enumerate
+// subkeys, delete key, close) with the advapi32 semantics and the Windows error
+// numbers, on every platform. On Windows the backend is advapi32 itself; on
+// POSIX systems it is a hive kept in one SQLite database file.
+//
+// Every path is relative to HKEY_LOCAL_MACHINE and backslash-separated; the
+// empty path names HKEY_LOCAL_MACHINE itself. Key and value names compare
+// case-insensitively and keep the case they were created with.
+#ifndef MARLINOK_PLATFORM_REGISTRY_H
+#define MARLINOK_PLATFORM_REGISTRY_H
+
+#include <cstdint>
+#include <string>
+
+namespace marlinok::platform {
+
+// A Windows error number (the LSTATUS of the advapi32 registry functions).
+using RegStatus = uint32_t;
+
+// windows.h defines the Windows names (ERROR_SUCCESS, REG_SZ, ...) as macros,
+// so the same numbers go by these names here; the Windows backend checks that
+// they agree.
+constexpr RegStatus kErrorSuccess = 0;
+constexpr RegStatus kErrorFileNotFound = 2;
+constexpr RegStatus kErrorAccessDenied = 5;
+constexpr RegStatus kErrorInvalidHandle = 6;
+constexpr RegStatus kErrorNotEnoughMemory = 8;
+constexpr RegStatus kErrorInvalidParameter = 87;
+constexpr RegStatus kErrorBadPathname = 161;
+constexpr RegStatus kErrorMoreData = 234;
+constexpr RegStatus kErrorNoMoreItems = 259;
+constexpr RegStatus kErrorBadDb = 1009;  // the store is not a registry, or is damaged
+constexpr RegStatus kErrorRegistryIoFailed = 1016;
+constexpr RegStatus kErrorKeyDeleted = 1018;
+
+// Value types.
+constexpr uint32_t kRegNone = 0;
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegExpandSz = 2;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+constexpr uint32_t kRegMultiSz = 7;
+constexpr uint32_t kRegQword = 11;
+
+// Dispositions of CreateKey.
+constexpr uint32_t kRegCreatedNewKey = 1;
+constexpr uint32_t kRegOpenedExistingKey = 2;
+
+// Longest key name component and value name the registry accepts, in characters.
+constexpr uint32_t kMaxKeyNameLength = 255;
+constexpr uint32_t kMaxValueNameLength = 16383;
+
+class RegistryBackend;
+
+// An open key. Closed by its destructor; movable, not copyable, so no path can
+// leak or double-close a handle.
+class RegistryKey {
+ public:
+  RegistryKey() noexcept = default;
+  ~RegistryKey() { Close(); }
+  RegistryKey(RegistryKey&& other) noexcept : native_(other.native_), open_(other.open_) {
+    other.open_ = false;
+  }
+  RegistryKey& operator=(RegistryKey&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = other.native_;
+      open_ = other.open_;
+      other.open_ = false;
+    }
+    return *this;
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  bool IsOpen() const noexcept { return open_; }
+  void Close() noexcept;  // RegCloseKey; harmless on a closed key
+
+  // What a backend keeps: an HKEY on Windows; a key id in one hive (and which
+  // hive) on POSIX.
+  struct Native {
+    uint64_t handle;
+    uint64_t hive;
+  };
+
+ private:
+  friend class RegistryBackend;
+  Native native_{};
+  bool open_ = false;
+};
+
+// RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS): kErrorFileNotFound
+// when the key does not exist. `key` is replaced only on success.
+[[nodiscard]] RegStatus OpenKey(const char* path, RegistryKey& key);
+
+// RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, option 0, KEY_ALL_ACCESS): creates
+// the key and any missing parents, or opens the key if it exists. `disposition`
+// (may be null) receives kRegCreatedNewKey or kRegOpenedExistingKey.
+[[nodiscard]] RegStatus CreateKey(const char* path, RegistryKey& key, uint32_t* disposition);
+
+// RegQueryValueExA. `name` null or empty is the key's default value. `type` may
+// be null. With `data` null, `*size` receives the value's byte count (`size`
+// may be null only when `data` is). With too short a buffer: kErrorMoreData,
+// `*size` = the needed count and nothing written. Success: `*size` = the count.
+[[nodiscard]] RegStatus QueryValue(const RegistryKey& key, const char* name, uint32_t* type,
+                                   uint8_t* data, uint32_t* size);
+
+// RegSetValueExA: stores `type` and exactly `size` bytes (0 is allowed; a
+// REG_SZ gets no terminating NUL added).
+[[nodiscard]] RegStatus SetValue(const RegistryKey& key, const char* name, uint32_t type,
+                                 const uint8_t* data, uint32_t size);
+
+// RegEnumKeyExA: the name of subkey `index` (0 upward, in the registry's order:
+// case-insensitively sorted) into `name`, whose capacity `*nameLength` counts
+// the NUL. Success: `*nameLength` = the name's length without the NUL. A name
+// that does not fit: kErrorMoreData, nothing written. Past the last subkey:
+// kErrorNoMoreItems.
+[[nodiscard]] RegStatus EnumSubkey(const RegistryKey& key, uint32_t index, char* name,
+                                   uint32_t* nameLength);
+
+// RegDeleteKeyA(HKEY_LOCAL_MACHINE, path): deletes a key with its values. A
+// key that has subkeys is not deleted: kErrorAccessDenied.
+[[nodiscard]] RegStatus DeleteKey(const char* path);
+
+// Beyond what the store uses, for marlinok-tool and the tests.
+
+// RegDeleteValueA.
+[[nodiscard]] RegStatus DeleteValue(const RegistryKey& key, const char* name);
+
+// RegEnumValueA, name only: the name of value `index` (0 upward) or
+// kErrorNoMoreItems past the last one.
+[[nodiscard]] RegStatus EnumValueName(const RegistryKey& key, uint32_t index, std::string& name);
+
+// Deletes `path` and everything below it (a sequence of DeleteKey calls,
+// deepest first). kErrorFileNotFound when the key does not exist.
+[[nodiscard]] RegStatus DeleteKeyTree(const std::string& path);
+
+// Makes sure the registry can be used. `location` receives where it lives (the
+// hive file, or "HKEY_LOCAL_MACHINE"); on failure `problem` receives a
+// one-line description.
+[[nodiscard]] RegStatus ProbeRegistry(std::string& location, std::string& problem);
+
+// Drops whatever connection the backend keeps, so that the next call looks up
+// the hive location afresh (POSIX; nothing to do on Windows).
+void ResetRegistryForTesting() noexcept;
+
+}  // namespace marlinok::platform
+
+#endif

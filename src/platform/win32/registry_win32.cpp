@@ -1,0 +1,141 @@
+// The registry on Windows: advapi32 itself, under HKEY_LOCAL_MACHINE, every
+// key opened and created with KEY_ALL_ACCESS and option 0 (non-volatile).
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/registry.h"
+
+namespace marlinok::platform {
+
+static_assert(kErrorSuccess == ERROR_SUCCESS, "error numbers are the Windows ones");
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND, "error numbers are the Windows ones");
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED, "error numbers are the Windows ones");
+static_assert(kErrorInvalidHandle == ERROR_INVALID_HANDLE, "error numbers are the Windows ones");
+static_assert(kErrorNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY,
+              "error numbers are the Windows ones");
+static_assert(kErrorInvalidParameter == ERROR_INVALID_PARAMETER,
+              "error numbers are the Windows ones");
+static_assert(kErrorBadPathname == ERROR_BAD_PATHNAME, "error numbers are the Windows ones");
+static_assert(kErrorMoreData == ERROR_MORE_DATA, "error numbers are the Windows ones");
+static_assert(kErrorNoMoreItems == ERROR_NO_MORE_ITEMS, "error numbers are the Windows ones");
+static_assert(kErrorBadDb == ERROR_BADDB, "error numbers are the Windows ones");
+static_assert(kErrorRegistryIoFailed == ERROR_REGISTRY_IO_FAILED,
+              "error numbers are the Windows ones");
+static_assert(kErrorKeyDeleted == ERROR_KEY_DELETED, "error numbers are the Windows ones");
+static_assert(kRegNone == REG_NONE && kRegSz == REG_SZ && kRegExpandSz == REG_EXPAND_SZ &&
+                  kRegBinary == REG_BINARY && kRegDword == REG_DWORD &&
+                  kRegMultiSz == REG_MULTI_SZ && kRegQword == REG_QWORD,
+              "value types are the Windows ones");
+static_assert(kRegCreatedNewKey == REG_CREATED_NEW_KEY &&
+                  kRegOpenedExistingKey == REG_OPENED_EXISTING_KEY,
+              "dispositions are the Windows ones");
+static_assert(sizeof(DWORD) == sizeof(uint32_t), "DWORD is 32 bits");
+
+class RegistryBackend {
+ public:
+  // Null for a closed key, which advapi32 answers with ERROR_INVALID_HANDLE.
+  static HKEY Handle(const RegistryKey& key) {
+    if (!key.open_) return nullptr;
+    return reinterpret_cast<HKEY>(static_cast<uintptr_t>(key.native_.handle));
+  }
+  static void Adopt(RegistryKey& key, HKEY handle) {
+    key.Close();
+    key.native_ = RegistryKey::Native{reinterpret_cast<uintptr_t>(handle), 0};
+    key.open_ = true;
+  }
+};
+
+void RegistryKey::Close() noexcept {
+  if (open_) RegCloseKey(reinterpret_cast<HKEY>(static_cast<uintptr_t>(native_.handle)));
+  open_ = false;
+  native_ = {};
+}
+
+namespace {
+
+RegStatus From(LSTATUS status) { return static_cast<RegStatus>(status); }
+
+}  // namespace
+
+RegStatus OpenKey(const char* path, RegistryKey& key) {
+  HKEY handle = nullptr;
+  const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &handle);
+  if (status != ERROR_SUCCESS) return From(status);
+  RegistryBackend::Adopt(key, handle);
+  return kErrorSuccess;
+}
+
+RegStatus CreateKey(const char* path, RegistryKey& key, uint32_t* disposition) {
+  HKEY handle = nullptr;
+  DWORD result = 0;
+  // RegCreateKeyExA wants a sub-key string; "" opens HKEY_LOCAL_MACHINE itself.
+  const LSTATUS status =
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, path != nullptr ? path : "", 0, nullptr,
+                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle, &result);
+  if (status != ERROR_SUCCESS) return From(status);
+  RegistryBackend::Adopt(key, handle);
+  if (disposition != nullptr) *disposition = static_cast<uint32_t>(result);
+  return kErrorSuccess;
+}
+
+RegStatus QueryValue(const RegistryKey& key, const char* name, uint32_t* type, uint8_t* data,
+                     uint32_t* size) {
+  if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+  DWORD storedType = 0;
+  DWORD count = size != nullptr ? static_cast<DWORD>(*size) : 0;
+  const LSTATUS status =
+      RegQueryValueExA(RegistryBackend::Handle(key), name, nullptr, &storedType,
+                       reinterpret_cast<LPBYTE>(data), size != nullptr ? &count : nullptr);
+  if (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+    if (type != nullptr) *type = static_cast<uint32_t>(storedType);
+    if (size != nullptr) *size = static_cast<uint32_t>(count);
+  }
+  return From(status);
+}
+
+RegStatus SetValue(const RegistryKey& key, const char* name, uint32_t type, const uint8_t* data,
+                   uint32_t size) {
+  if (data == nullptr && size != 0) return kErrorInvalidParameter;
+  static const BYTE kNothing = 0;  // a valid pointer for a 0-byte value
+  return From(RegSetValueExA(RegistryBackend::Handle(key), name, 0, static_cast<DWORD>(type),
+                             data != nullptr ? data : &kNothing, static_cast<DWORD>(size)));
+}
+
+RegStatus EnumSubkey(const RegistryKey& key, uint32_t index, char* name, uint32_t* nameLength) {
+  if (name == nullptr || nameLength == nullptr) return kErrorInvalidParameter;
+  DWORD length = static_cast<DWORD>(*nameLength);
+  const LSTATUS status = RegEnumKeyExA(RegistryBackend::Handle(key), static_cast<DWORD>(index),
+                                       name, &length, nullptr, nullptr, nullptr, nullptr);
+  if (status == ERROR_SUCCESS) *nameLength = static_cast<uint32_t>(length);
+  return From(status);
+}
+
+RegStatus DeleteKey(const char* path) {
+  if (path == nullptr) return kErrorInvalidParameter;
+  return From(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path));
+}
+
+RegStatus DeleteValue(const RegistryKey& key, const char* name) {
+  return From(RegDeleteValueA(RegistryBackend::Handle(key), name));
+}
+
+RegStatus EnumValueName(const RegistryKey& key, uint32_t index, std::string& name) {
+  std::string buffer(kMaxValueNameLength + 1, '\0');
+  DWORD length = static_cast<DWORD>(buffer.size());
+  const LSTATUS status = RegEnumValueA(RegistryBackend::Handle(key), static_cast<DWORD>(index),
+                                       &buffer[0], &length, nullptr, nullptr, nullptr, nullptr);
+  if (status != ERROR_SUCCESS) return From(status);
+  name.assign(buffer.data(), length);
+  return kErrorSuccess;
+}
+
+RegStatus ProbeRegistry(std::string& location, std::string& problem) {
+  location = "HKEY_LOCAL_MACHINE";
+  problem.clear();
+  return kErrorSuccess;
+}
+
+void ResetRegistryForTesting() noexcept {}
+
+}  // namespace marlinok::platform

@@ -1,0 +1,287 @@
+// Montgomery multiplication and squaring by columns (the square counts each
+// cross product once, doubled), and the conversions into and out of
+// Montgomery form.
+#include "rsa/montgomery.h"
+
+#include "frame/wipe.h"
+#include "rsa/mp_internal.h"
+
+namespace marlinok::rsa::detail {
+
+namespace {
+
+inline Limb Low(WideLimb w) { return static_cast<Limb>(w); }
+inline Limb High(WideLimb w) { return static_cast<Limb>(w >> kLimbBits); }
+
+void PackLimbs(Limb* out, uint32_t limbs, const MpDigit* a, uint32_t n) {
+  for (uint32_t i = 0; i < limbs; ++i) {
+    Limb limb = 0;
+    for (uint32_t k = 0; k < kDigitsPerLimb; ++k) {
+      const uint32_t digit = i * kDigitsPerLimb + k;
+      if (digit < n) limb |= static_cast<Limb>(a[digit]) << (32 * k);
+    }
+    out[i] = limb;
+  }
+}
+
+// The kernels below take the limb count as a template argument where it is one
+// of the common sizes (256 to 2048 bits), so that the compiler can specialise
+// the loops for it; kFixed = 0 reads it from the context.
+template <uint32_t kFixed>
+inline uint32_t Limbs(const Montgomery* ctx) {
+  return kFixed != 0 ? kFixed : ctx->n;
+}
+
+// r[0..n) += a[0..n) * b; returns the carry limb. The building block of every
+// product below: one multiply-accumulate chain the compiler keeps in registers.
+inline Limb MulAddRow(Limb* r, const Limb* a, uint32_t n, Limb b) {
+  Limb carry = 0;
+#pragma GCC unroll 4
+  for (uint32_t j = 0; j < n; ++j) {
+    const WideLimb w = static_cast<WideLimb>(a[j]) * b + r[j] + carry;
+    r[j] = Low(w);
+    carry = High(w);
+  }
+  return carry;
+}
+
+// r = t - m when (top, t) >= m, else t, for (top, t) < 2m; top is 0 or 1.
+// The choice is made with a mask so that it does not depend on a branch.
+template <uint32_t kFixed>
+inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgomery* ctx) {
+  const uint32_t n = Limbs<kFixed>(ctx);
+  Limb* diff = ctx->diff;
+  Limb borrow = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const Limb x = t[i];
+    const Limb y = ctx->m[i];
+    const Limb d = x - y - borrow;
+    borrow = static_cast<Limb>((x < y) | ((x == y) & borrow));
+    diff[i] = d;
+  }
+  // The subtraction stands when it did not go below zero, counting top.
+  const Limb keep_diff = static_cast<Limb>(0) - static_cast<Limb>(1 ^ (top ^ borrow));
+  for (uint32_t i = 0; i < n; ++i) r[i] = (diff[i] & keep_diff) | (t[i] & ~keep_diff);
+}
+
+// REDC of the 2n-limb number p (< m * R): r = p * R^-1 mod m. Row i adds
+// u * m with u chosen to clear limb i; the carries beyond the row's end
+// collect in `top`.
+template <uint32_t kFixed>
+void Reduce(Limb* r, Limb* p, Montgomery* ctx) {
+  const uint32_t n = Limbs<kFixed>(ctx);
+  const Limb minv = ctx->minv;
+  Limb top = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const Limb carry = MulAddRow(p + i, ctx->m, n, p[i] * minv);
+    const WideLimb w = static_cast<WideLimb>(p[i + n]) + carry + top;
+    p[i + n] = Low(w);
+    top = High(w);
+  }
+  SubtractOnce<kFixed>(r, p + n, top, ctx);
+}
+
+// (c2, c1, c0) += a * b, a three-limb column accumulator. On x86-64 the
+// multiply and the carry chain are written out, since compilers spill the
+// 128-bit temporaries of the portable form.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && \
+    !defined(MARLINOK_MP_NARROW_LIMBS)
+inline void MulAcc(Limb& c0, Limb& c1, Limb& c2, Limb a, Limb b) {
+  Limb high;
+  __asm__(
+      "mulq %[b]\n\t"
+      "addq %%rax, %[c0]\n\t"
+      "adcq %%rdx, %[c1]\n\t"
+      "adcq $0, %[c2]"
+      : [c0] "+r"(c0), [c1] "+r"(c1), [c2] "+r"(c2), "+a"(a), "=d"(high)
+      : [b] "rm"(b)
+      : "cc");
+}
+// (c2, c1, c0) += 2 * a * b
+inline void MulAcc2(Limb& c0, Limb& c1, Limb& c2, Limb a, Limb b) {
+  Limb high;
+  __asm__(
+      "mulq %[b]\n\t"
+      "addq %%rax, %[c0]\n\t"
+      "adcq %%rdx, %[c1]\n\t"
+      "adcq $0, %[c2]\n\t"
+      "addq %%rax, %[c0]\n\t"
+      "adcq %%rdx, %[c1]\n\t"
+      "adcq $0, %[c2]"
+      : [c0] "+r"(c0), [c1] "+r"(c1), [c2] "+r"(c2), "+a"(a), "=d"(high)
+      : [b] "rm"(b)
+      : "cc");
+}
+#else
+inline void MulAcc(Limb& c0, Limb& c1, Limb& c2, Limb a, Limb b) {
+  const WideLimb product = static_cast<WideLimb>(a) * b;
+  WideLimb s = static_cast<WideLimb>(c0) + Low(product);
+  c0 = Low(s);
+  s = static_cast<WideLimb>(c1) + High(product) + High(s);
+  c1 = Low(s);
+  c2 += High(s);
+}
+inline void MulAcc2(Limb& c0, Limb& c1, Limb& c2, Limb a, Limb b) {
+  MulAcc(c0, c1, c2, a, b);
+  MulAcc(c0, c1, c2, a, b);
+}
+#endif
+
+// Montgomery product by columns (product scanning): column k gathers
+// x[i] * y[k - i] and u[i] * m[k - i]; in the low n columns u[k] is chosen to
+// clear the column, the high columns are the result. A column sum stays below
+// 2n * 2^(2 * kLimbBits), so three limbs hold it. `square` takes y = x and
+// counts each cross product twice.
+template <uint32_t kFixed, bool kSquare>
+void ColumnKernel(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
+  const uint32_t n = Limbs<kFixed>(ctx);
+  const Limb* m = ctx->m;
+  const Limb minv = ctx->minv;
+  Limb* u = ctx->scratch;      // n limbs
+  Limb* t = ctx->scratch + n;  // n limbs
+  Limb c0 = 0, c1 = 0, c2 = 0;
+#pragma GCC unroll 16
+  for (uint32_t k = 0; k < n; ++k) {
+    if (kSquare) {
+      uint32_t i = 0;
+#pragma GCC unroll 16
+      for (; 2 * i < k; ++i) MulAcc2(c0, c1, c2, x[i], x[k - i]);
+      if (2 * i == k) MulAcc(c0, c1, c2, x[i], x[i]);
+    } else {
+#pragma GCC unroll 16
+      for (uint32_t i = 0; i <= k; ++i) MulAcc(c0, c1, c2, x[i], y[k - i]);
+    }
+#pragma GCC unroll 16
+    for (uint32_t i = 0; i < k; ++i) MulAcc(c0, c1, c2, u[i], m[k - i]);
+    const Limb uk = c0 * minv;
+    u[k] = uk;
+    MulAcc(c0, c1, c2, uk, m[0]);  // clears c0
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+#pragma GCC unroll 16
+  for (uint32_t k = n; k < 2 * n - 1; ++k) {
+    if (kSquare) {
+      uint32_t i = k - n + 1;
+#pragma GCC unroll 16
+      for (; 2 * i < k; ++i) MulAcc2(c0, c1, c2, x[i], x[k - i]);
+      if (2 * i == k) MulAcc(c0, c1, c2, x[i], x[i]);
+    } else {
+#pragma GCC unroll 16
+      for (uint32_t i = k - n + 1; i < n; ++i) MulAcc(c0, c1, c2, x[i], y[k - i]);
+    }
+#pragma GCC unroll 16
+    for (uint32_t i = k - n + 1; i < n; ++i) MulAcc(c0, c1, c2, u[i], m[k - i]);
+    t[k - n] = c0;
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+  t[n - 1] = c0;
+  // The result (c1, t) is below 2m.
+  SubtractOnce<kFixed>(r, t, c1, ctx);
+}
+
+template <uint32_t kFixed>
+void MulKernel(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
+  ColumnKernel<kFixed, false>(r, x, y, ctx);
+}
+
+template <uint32_t kFixed>
+void SqrKernel(Limb* r, const Limb* x, Montgomery* ctx) {
+  ColumnKernel<kFixed, true>(r, x, x, ctx);
+}
+
+template <uint32_t kFixed>
+void DoubleKernel(Limb* r, const Limb* x, Montgomery* ctx) {
+  const uint32_t n = Limbs<kFixed>(ctx);
+  Limb* t = ctx->scratch;
+  Limb top = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const Limb v = x[i];
+    t[i] = (v << 1) | top;
+    top = v >> (kLimbBits - 1);
+  }
+  SubtractOnce<kFixed>(r, t, top, ctx);
+}
+
+// Limb counts of 256-, 512- and 1024-bit moduli (the primes of 512- to
+// 2048-bit keys) get kernels of their own; fully unrolled, larger ones would
+// outgrow the instruction cache.
+constexpr uint32_t kSizes[] = {256 / kLimbBits, 512 / kLimbBits, 1024 / kLimbBits};
+
+}  // namespace
+
+void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd) noexcept {
+  const uint32_t n = (dd + kDigitsPerLimb - 1) / kDigitsPerLimb;
+  ctx->n = n;
+  PackLimbs(ctx->m, n, d, dd);
+  // Newton's iteration doubles the correct low bits of m^-1 each round,
+  // starting from 3 (m * m = 1 mod 8 for odd m).
+  const Limb m0 = ctx->m[0];
+  Limb inv = m0;
+  for (int i = 0; i < 5; ++i) inv *= static_cast<Limb>(2) - m0 * inv;
+  ctx->minv = static_cast<Limb>(0) - inv;
+  const MpDigit one = 1;
+  MontgomeryEnter(ctx->one, &one, 1, ctx);
+}
+
+void MontgomeryEnter(Limb* out, const MpDigit* b, uint32_t bn, Montgomery* ctx) noexcept {
+  // b * R has bn + n * kDigitsPerLimb <= 131 digits; one division reduces it.
+  MpDigit wide[kWideDigits];
+  MpDigit rest[MP_MAX_DIGITS + 1];
+  const uint32_t shift = ctx->n * kDigitsPerLimb;
+  MpAssignZero(wide, shift);
+  MpAssign(wide + shift, b, bn);
+  MpDigit mdigits[MP_MAX_DIGITS + 1];
+  for (uint32_t i = 0; i < shift; ++i) {
+    mdigits[i] = static_cast<MpDigit>(ctx->m[i / kDigitsPerLimb] >> (32 * (i % kDigitsPerLimb)));
+  }
+  const uint32_t dd = MpDigitCount(mdigits, shift);
+  DivModCore(nullptr, rest, wide, shift + bn, mdigits, dd);
+  PackLimbs(out, ctx->n, rest, dd);
+  SecureWipe(wide, sizeof wide);
+  SecureWipe(rest, sizeof rest);
+}
+
+void MontgomeryLeave(MpDigit* a, uint32_t dd, const Limb* x, Montgomery* ctx) noexcept {
+  const uint32_t n = ctx->n;
+  Limb* p = ctx->scratch;
+  for (uint32_t i = 0; i < n; ++i) {
+    p[i] = x[i];
+    p[n + i] = 0;
+  }
+  Reduce<0>(p, p, ctx);
+  for (uint32_t i = 0; i < dd; ++i) {
+    a[i] = static_cast<MpDigit>(p[i / kDigitsPerLimb] >> (32 * (i % kDigitsPerLimb)));
+  }
+}
+
+#define MARLINOK_MONTGOMERY_DISPATCH(kernel, ...) \
+  switch (ctx->n) {                               \
+    case kSizes[0]:                               \
+      return kernel<kSizes[0]>(__VA_ARGS__);      \
+    case kSizes[1]:                               \
+      return kernel<kSizes[1]>(__VA_ARGS__);      \
+    case kSizes[2]:                               \
+      return kernel<kSizes[2]>(__VA_ARGS__);      \
+    default:                                      \
+      return kernel<0>(__VA_ARGS__);              \
+  }
+
+void MontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept {
+  MARLINOK_MONTGOMERY_DISPATCH(MulKernel, r, x, y, ctx)
+}
+
+void MontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
+  MARLINOK_MONTGOMERY_DISPATCH(SqrKernel, r, x, ctx)
+}
+
+void MontgomeryDouble(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
+  MARLINOK_MONTGOMERY_DISPATCH(DoubleKernel, r, x, ctx)
+}
+
+#undef MARLINOK_MONTGOMERY_DISPATCH
+
+}  // namespace marlinok::rsa::detail

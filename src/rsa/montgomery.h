@@ -1,0 +1,55 @@
+// Montgomery arithmetic modulo an odd number of up to MP_MAX_DIGITS digits.
+//
+// Limbs are 64 bits where the compiler offers a 128-bit product type and 32
+// bits elsewhere (i686, or MARLINOK_MP_NARROW_LIMBS to test that path), so
+// the same code serves both. With N limbs and
+// R = 2^(limb bits * N), a number x < m is held as x * R mod m; products are
+// reduced with REDC, and every result is fully reduced (below m) by one
+// subtraction chosen with a mask, not a branch.
+#ifndef MARLINOK_RSA_MONTGOMERY_H
+#define MARLINOK_RSA_MONTGOMERY_H
+
+#include <cstdint>
+
+#include "rsa/mp.h"
+
+namespace marlinok::rsa::detail {
+
+#if defined(__SIZEOF_INT128__) && !defined(MARLINOK_MP_NARROW_LIMBS)
+using Limb = uint64_t;
+__extension__ typedef unsigned __int128 WideLimb;
+#else
+using Limb = uint32_t;
+using WideLimb = uint64_t;
+#endif
+constexpr uint32_t kLimbBits = 8 * sizeof(Limb);
+constexpr uint32_t kDigitsPerLimb = kLimbBits / 32;
+constexpr uint32_t kMaxLimbs = (MP_MAX_DIGITS + kDigitsPerLimb - 1) / kDigitsPerLimb;
+
+// The modulus with its constants and the products' scratch; wiped by whoever
+// owns it.
+struct Montgomery {
+  Limb m[kMaxLimbs];
+  Limb one[kMaxLimbs];  // R mod m, the Montgomery form of 1
+  Limb minv;            // -m^-1 mod 2^kLimbBits
+  uint32_t n;           // limbs
+  Limb scratch[2 * kMaxLimbs + 2];
+  Limb diff[kMaxLimbs];
+};
+
+// Sets up for the odd modulus d of dd significant digits.
+void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd) noexcept;
+// out = b * R mod m for any b of bn digits (b need not be below m).
+void MontgomeryEnter(Limb* out, const MpDigit* b, uint32_t bn, Montgomery* ctx) noexcept;
+// a (dd digits) = x * R^-1 mod m.
+void MontgomeryLeave(MpDigit* a, uint32_t dd, const Limb* x, Montgomery* ctx) noexcept;
+// r = x * y * R^-1 mod m; x, y < m; r may be x or y.
+void MontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept;
+// r = x^2 * R^-1 mod m; x < m; r may be x.
+void MontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
+// r = 2x mod m; x < m; r may be x.
+void MontgomeryDouble(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
+
+}  // namespace marlinok::rsa::detail
+
+#endif

@@ -1,0 +1,32 @@
+// Pieces of the multi-precision code shared between its files.
+#ifndef MARLINOK_RSA_MP_INTERNAL_H
+#define MARLINOK_RSA_MP_INTERNAL_H
+
+#include <cstdint>
+
+#include "rsa/mp.h"
+
+namespace marlinok::rsa::detail {
+
+// Widest dividend the division core takes: a 65-digit number shifted up by
+// 66 digits (the conversion into Montgomery form) plus slack.
+constexpr uint32_t kWideDigits = 2 * MP_MAX_DIGITS + 4;
+
+// Division core: q (cn digits, may be null) = c div d and r (dd digits) =
+// c mod d, where d has exactly dd digits (d[dd - 1] != 0) and cn <= kWideDigits.
+// q and r may alias c or d.
+void DivModCore(MpDigit* q, MpDigit* r, const MpDigit* c, uint32_t cn, const MpDigit* d,
+                uint32_t dd) noexcept;
+
+// a = b^c mod d for an odd d > 1 with dd = MpDigitCount(d) digits, c nonzero
+// with ce digits (c[ce - 1] != 0); a has dd digits. Montgomery arithmetic.
+void MontgomeryModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
+                      const MpDigit* d, uint32_t dd) noexcept;
+
+// a = 2^c mod d for an odd d > 1 (dd digits as above), c nonzero with ce digits.
+void MontgomeryPow2(MpDigit* a, const MpDigit* c, uint32_t ce, const MpDigit* d,
+                    uint32_t dd) noexcept;
+
+}  // namespace marlinok::rsa::detail
+
+#endif

@@ -1,0 +1,168 @@
+// Modular exponentiation. Odd moduli go through Montgomery arithmetic with a
+// fixed window whose table entries are read with masks (no branch or address
+// depends on the exponent's bits); even moduli use the schoolbook 2-bit window
+// with multiply-then-divide products. Both give exactly b^c mod d.
+#include "frame/wipe.h"
+#include "rsa/montgomery.h"
+#include "rsa/mp.h"
+#include "rsa/mp_internal.h"
+
+namespace marlinok::rsa {
+
+namespace {
+
+using detail::kMaxLimbs;
+using detail::Limb;
+using detail::Montgomery;
+
+uint32_t BitLength(const MpDigit* c, uint32_t ce) {
+  return 32 * (ce - 1) + DigitBitLength(c[ce - 1]);
+}
+
+// `width` (<= 8) bits of c from bit `pos` up; bits beyond ce digits are 0.
+uint32_t ExponentBits(const MpDigit* c, uint32_t ce, uint32_t pos, uint32_t width) {
+  const uint32_t i = pos / 32;
+  uint64_t v = c[i];
+  if (i + 1 < ce) v |= uint64_t{c[i + 1]} << 32;
+  return static_cast<uint32_t>(v >> (pos % 32)) & ((1u << width) - 1);
+}
+
+constexpr uint32_t kMaxWindow = 5;
+
+struct ExpWork {
+  Montgomery ctx;
+  Limb table[1u << kMaxWindow][kMaxLimbs];
+  Limb acc[kMaxLimbs];
+  Limb entry[kMaxLimbs];
+};
+
+// out = table[index], reading every entry so that the index leaves no trace
+// in the addresses or branches.
+void Gather(Limb* out, const ExpWork& work, uint32_t entries, uint32_t index) {
+  const uint32_t n = work.ctx.n;
+  for (uint32_t i = 0; i < n; ++i) out[i] = 0;
+  for (uint32_t k = 0; k < entries; ++k) {
+    const Limb equal = static_cast<Limb>(((k ^ index) - 1u) >> 31);  // index < 2^31
+    const Limb mask = static_cast<Limb>(0) - equal;
+    for (uint32_t i = 0; i < n; ++i) out[i] |= work.table[k][i] & mask;
+  }
+}
+
+// Schoolbook path (any nonzero d, c nonzero): table b, b^2, b^3 mod d; the
+// exponent is scanned two bits at a time from its top nonzero pair.
+void SchoolbookModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t ce, const MpDigit* d,
+                      uint32_t dn) {
+  MpDigit table[3][MP_MAX_DIGITS];
+  MpDigit t[MP_MAX_DIGITS];
+  WipeOnExit<decltype(table)> wipe_table(table);
+  WipeOnExit<decltype(t)> wipe_t(t);
+  MpAssign(table[0], b, dn);
+  MpModMul(table[1], table[0], b, d, dn);
+  MpModMul(table[2], table[1], b, d, dn);
+  MpAssignDigit(t, 1, dn);
+  for (uint32_t i = ce; i-- > 0;) {
+    MpDigit digit = c[i];
+    uint32_t bits = 32;
+    if (i == ce - 1) {
+      while ((digit >> 30) == 0) {
+        digit <<= 2;
+        bits -= 2;
+      }
+    }
+    for (; bits > 0; bits -= 2, digit <<= 2) {
+      MpModMul(t, t, t, d, dn);
+      MpModMul(t, t, t, d, dn);
+      const uint32_t s = digit >> 30;
+      if (s != 0) MpModMul(t, t, table[s - 1], d, dn);
+    }
+  }
+  MpAssign(a, t, dn);
+}
+
+}  // namespace
+
+namespace detail {
+
+void MontgomeryModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
+                      const MpDigit* d, uint32_t dd) noexcept {
+  ExpWork work;
+  WipeOnExit<ExpWork> wipe_work(work);
+  Montgomery* ctx = &work.ctx;
+  MontgomeryInit(ctx, d, dd);
+  const uint32_t n = ctx->n;
+  const uint32_t bits = BitLength(c, ce);
+  MontgomeryEnter(work.table[1], b, bn, ctx);
+
+  if (bits <= 64) {
+    // Short exponents are public ones (3, 65537): plain square and multiply.
+    for (uint32_t i = 0; i < n; ++i) work.acc[i] = work.table[1][i];
+    for (uint32_t pos = bits - 1; pos-- > 0;) {
+      MontgomerySqr(work.acc, work.acc, ctx);
+      if (ExponentBits(c, ce, pos, 1) != 0) MontgomeryMul(work.acc, work.acc, work.table[1], ctx);
+    }
+  } else {
+    // Fixed window: every window costs `window` squarings and one product,
+    // whatever its bits (a zero window multiplies by the form of 1).
+    const uint32_t window = bits > 512 ? 5 : 4;
+    const uint32_t entries = 1u << window;
+    for (uint32_t i = 0; i < n; ++i) work.table[0][i] = ctx->one[i];
+    for (uint32_t k = 2; k < entries; ++k) {
+      MontgomeryMul(work.table[k], work.table[k - 1], work.table[1], ctx);
+    }
+    const uint32_t windows = (bits + window - 1) / window;
+    const uint32_t top_pos = (windows - 1) * window;
+    Gather(work.acc, work, entries, ExponentBits(c, ce, top_pos, bits - top_pos));
+    for (uint32_t w = windows - 1; w-- > 0;) {
+      for (uint32_t s = 0; s < window; ++s) MontgomerySqr(work.acc, work.acc, ctx);
+      Gather(work.entry, work, entries, ExponentBits(c, ce, w * window, window));
+      MontgomeryMul(work.acc, work.acc, work.entry, ctx);
+    }
+  }
+  MontgomeryLeave(a, dd, work.acc, ctx);
+}
+
+void MontgomeryPow2(MpDigit* a, const MpDigit* c, uint32_t ce, const MpDigit* d,
+                    uint32_t dd) noexcept {
+  // Left to right: square, and double (an addition) for each one bit. The
+  // exponent here is a public prime candidate, so branching on it is fine.
+  ExpWork work;
+  WipeOnExit<ExpWork> wipe_work(work);
+  Montgomery* ctx = &work.ctx;
+  MontgomeryInit(ctx, d, dd);
+  const uint32_t bits = BitLength(c, ce);
+  MontgomeryDouble(work.acc, ctx->one, ctx);  // the top bit: 2^1
+  for (uint32_t pos = bits - 1; pos-- > 0;) {
+    MontgomerySqr(work.acc, work.acc, ctx);
+    if (ExponentBits(c, ce, pos, 1) != 0) MontgomeryDouble(work.acc, work.acc, ctx);
+  }
+  MontgomeryLeave(a, dd, work.acc, ctx);
+}
+
+}  // namespace detail
+
+void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+              uint32_t dn) noexcept {
+  const uint32_t ce = MpDigitCount(c, cn);
+  const uint32_t dd = MpDigitCount(d, dn);
+  // A zero exponent gives 1 (unreduced, so also for d = 1); a zero modulus
+  // leaves every product unreduced and unwritten, which also ends at 1.
+  if (ce == 0 || dd == 0) {
+    MpAssignDigit(a, 1, dn);
+    return;
+  }
+  if ((d[0] & 1) == 0) {
+    SchoolbookModExp(a, b, c, ce, d, dn);
+    return;
+  }
+  MpDigit t[MP_MAX_DIGITS];
+  WipeOnExit<decltype(t)> wipe_t(t);
+  if (dd == 1 && d[0] == 1) {
+    MpAssignZero(t, dd);
+  } else {
+    detail::MontgomeryModExp(t, b, dn, c, ce, d, dd);
+  }
+  MpAssignZero(a, dn);
+  MpAssign(a, t, dd);
+}
+
+}  // namespace marlinok::rsa

@@ -1,0 +1,49 @@
+#include "store/registry_layout.h"
+
+#include <cstring>
+
+namespace marlinok::store {
+
+bool IsValidContainerName(const char* name) {
+  return name != nullptr && name[0] != '\0' && std::strchr(name, '\\') == nullptr;
+}
+
+std::string ContainerPath(const char* name) {
+  std::string path(kContainerRoot);
+  path += '\\';
+  path += name;
+  return path;
+}
+
+uint32_t KeyReferenceLength(const char* name) {
+  // root + '\' + name + '\' + six-character value name + NUL
+  return static_cast<uint32_t>(sizeof kContainerRoot - 1 + 1 + std::strlen(name) + 1 + 6 + 1);
+}
+
+void FillKeyReference(DataBlob* ref, const std::string& containerPath, const char* valueName) {
+  const std::size_t valueLength = std::strlen(valueName);
+  ref->length = static_cast<uint32_t>(containerPath.size() + 1 + valueLength + 1);
+  if (ref->data == nullptr) return;
+  std::memcpy(ref->data, containerPath.data(), containerPath.size());
+  ref->data[containerPath.size()] = '\\';
+  std::memcpy(ref->data + containerPath.size() + 1, valueName, valueLength + 1);
+}
+
+Status SplitKeyReference(const DataBlob* reference, SplitReference* out) {
+  if (reference == nullptr || reference->data == nullptr || reference->length == 0)
+    return Status::Failed;
+  const auto* text = reinterpret_cast<const char*>(reference->data);
+  const void* nul = std::memchr(text, '\0', reference->length);
+  if (nul == nullptr) return Status::Failed;
+  const std::size_t pathLength = static_cast<std::size_t>(static_cast<const char*>(nul) - text);
+  const char* lastBackslash = nullptr;
+  for (std::size_t i = 0; i < pathLength; ++i) {
+    if (text[i] == '\\') lastBackslash = text + i;
+  }
+  if (lastBackslash == nullptr) return Status::Failed;
+  out->keyPath.assign(text, static_cast<std::size_t>(lastBackslash - text));
+  out->valueName.assign(lastBackslash + 1, text + pathLength);
+  return Status::Ok;
+}
+
+}  // namespace marlinok::store

@@ -1,0 +1,111 @@
+#include <cstring>
+
+#include "store_fixture.h"
+
+namespace marlinok::store {
+namespace {
+
+class ExportableKeysTest : public StoreTest {
+ protected:
+  int32_t Import(const std::string& name, const std::vector<uint8_t>& key,
+                 const std::string& password, uint32_t passwordLength) {
+    DataBlob keyBlob{static_cast<uint32_t>(key.size()), const_cast<uint8_t*>(key.data())};
+    DataBlob entry{static_cast<uint32_t>(name.size()),
+                   reinterpret_cast<uint8_t*>(const_cast<char*>(name.c_str()))};
+    return QMCA_ImportPrivateKey(&keyBlob, reinterpret_cast<const uint8_t*>(password.c_str()),
+                                 passwordLength, &entry);
+  }
+  int32_t Export(const std::string& name, const std::string& password, uint32_t passwordLength,
+                 DataBlob* key) {
+    DataBlob entry{static_cast<uint32_t>(name.size()),
+                   reinterpret_cast<uint8_t*>(const_cast<char*>(name.c_str()))};
+    return QMCA_ExportPrivateKey(&entry, reinterpret_cast<const uint8_t*>(password.c_str()),
+                                 passwordLength, key);
+  }
+  const std::vector<uint8_t> key_{1, 2, 3, 4, 5, 6, 7};
+};
+
+TEST_F(ExportableKeysTest, PasswordCountedWithItsNulIsPresentedWithout) {
+  ASSERT_EQ(Import("k1", key_, "hunter2", 8), ERR_OK);
+  uint8_t out[16];
+  std::memset(out, 0xA5, sizeof out);
+  DataBlob key{sizeof out, out};
+  ASSERT_EQ(Export("k1", "hunter2", 7, &key), ERR_OK);
+  EXPECT_EQ(key.length, 7u);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 7), key_);
+  EXPECT_EQ(out[7], 0xA5);
+
+  struct Case {
+    const char* password;
+    uint32_t length;
+  };
+  const Case refused[] = {{"hunter2", 8}, {"hunter", 6}, {"hunter3", 7}, {"Hunter2", 7}};
+  for (const Case& c : refused) {
+    DataBlob probe{sizeof out, out};
+    EXPECT_EQ(Export("k1", c.password, c.length, &probe), ERR_FAILED) << c.password << c.length;
+    EXPECT_EQ(probe.length, sizeof out);
+  }
+}
+
+TEST_F(ExportableKeysTest, PasswordCountedWithoutNulMatchesOneCharacterLess) {
+  ASSERT_EQ(Import("k2", key_, "abcd", 4), ERR_OK);
+  DataBlob key{0, nullptr};
+  EXPECT_EQ(Export("k2", "abcd", 4, &key), ERR_FAILED);
+  EXPECT_EQ(Export("k2", "abc", 3, &key), ERR_OK);
+  EXPECT_EQ(key.length, 7u);
+}
+
+TEST_F(ExportableKeysTest, SizeQueryAndShortBuffer) {
+  ASSERT_EQ(Import("k3", key_, "pw", 3), ERR_OK);
+  DataBlob query{0, nullptr};
+  ASSERT_EQ(Export("k3", "pw", 2, &query), ERR_OK);
+  EXPECT_EQ(query.length, 7u);
+  uint8_t out[6];
+  DataBlob shortKey{6, out};
+  EXPECT_EQ(Export("k3", "pw", 2, &shortKey), ERR_REFUSED);
+  EXPECT_EQ(shortKey.length, 7u);
+}
+
+TEST_F(ExportableKeysTest, UnknownNameAndMissingPassword) {
+  DataBlob key{0, nullptr};
+  EXPECT_EQ(Export("never", "pw", 2, &key), ERR_REFUSED);
+  WriteValue("Software\\Quillmar\\ExportableKey\\nopw", "Pvk", platform::kRegBinary, key_);
+  EXPECT_EQ(Export("nopw", "", 0, &key), ERR_REFUSED);
+}
+
+TEST_F(ExportableKeysTest, SecondImportReplacesBothValues) {
+  ASSERT_EQ(Import("k4", key_, "old", 4), ERR_OK);
+  const std::vector<uint8_t> newer{9, 9};
+  ASSERT_EQ(Import("k4", newer, "new", 4), ERR_OK);
+  uint8_t out[8];
+  DataBlob key{sizeof out, out};
+  EXPECT_EQ(Export("k4", "old", 3, &key), ERR_FAILED);
+  ASSERT_EQ(Export("k4", "new", 3, &key), ERR_OK);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + key.length), newer);
+}
+
+TEST_F(ExportableKeysTest, PathIsBuiltFromTheNameNotTheStatedLength) {
+  std::string name = "a-rather-long-entry-name";
+  std::vector<uint8_t> keyBytes(key_);
+  DataBlob keyBlob{static_cast<uint32_t>(keyBytes.size()), keyBytes.data()};
+  DataBlob entry{1, reinterpret_cast<uint8_t*>(name.data())};  // length far too short
+  ASSERT_EQ(QMCA_ImportPrivateKey(&keyBlob, reinterpret_cast<const uint8_t*>("pw"), 3, &entry),
+            ERR_OK);
+  EXPECT_TRUE(KeyExists("Software\\Quillmar\\ExportableKey\\" + name));
+}
+
+TEST_F(ExportableKeysTest, NullArgumentsAreRefused) {
+  DataBlob key{0, nullptr};
+  DataBlob nullName{4, nullptr};
+  std::vector<uint8_t> keyBytes(key_);
+  DataBlob keyBlob{7, keyBytes.data()};
+  EXPECT_EQ(QMCA_ImportPrivateKey(nullptr, nullptr, 0, &nullName), ERR_FAILED);
+  EXPECT_EQ(QMCA_ImportPrivateKey(&keyBlob, nullptr, 3, &nullName), ERR_FAILED);
+  EXPECT_EQ(QMCA_ImportPrivateKey(&keyBlob, nullptr, 0, nullptr), ERR_FAILED);
+  EXPECT_EQ(QMCA_ExportPrivateKey(nullptr, nullptr, 0, &key), ERR_REFUSED);
+  EXPECT_EQ(QMCA_ExportPrivateKey(&nullName, nullptr, 0, &key), ERR_REFUSED);
+  EXPECT_EQ(Export("x", "", 0, nullptr), ERR_REFUSED);
+}
+
+}  // namespace
+}  // namespace marlinok::store

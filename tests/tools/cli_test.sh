@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# marlinok-tool: exit codes, output formats, and digests checked against openssl.
+set -uo pipefail
+tool=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+checks=0
+check() {  # check NAME EXPECTED ACTUAL
+  checks=$((checks + 1))
+  if [ "$2" != "$3" ]; then
+    echo "FAIL $1: expected [$2] got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+
+head -c 100000 /dev/urandom >"$work/data"
+: >"$work/empty"
+for f in data empty; do
+  expected_md5=$(openssl dgst -md5 -r "$work/$f" | cut -d' ' -f1)
+  expected_sha1=$(openssl dgst -sha1 -r "$work/$f" | cut -d' ' -f1)
+  check "md5 $f" "MD5   $expected_md5  $work/$f" "$("$tool" digest --md5 "$work/$f")"
+  check "sha1 $f" "SHA1  $expected_sha1  $work/$f" "$("$tool" digest --sha1 "$work/$f")"
+done
+
+random=$("$tool" random 16)
+check "random is 32 hex digits" 1 "$(grep -cE '^[0-9a-f]{32}$' <<<"$random")"
+check "random 5" 10 "$("$tool" random 5 | tr -d '\n' | wc -c)"
+
+"$tool" random 17 >/dev/null 2>&1
+check "random 17 is a usage error" 64 $?
+"$tool" digest "$work/missing" >/dev/null 2>"$work/err"
+check "missing file fails" 1 $?
+check "one-line error" 1 "$(wc -l <"$work/err")"
+"$tool" frobnicate >/dev/null 2>&1
+check "unknown command" 64 $?
+"$tool" digest --help >/dev/null
+check "digest --help" 0 $?
+"$tool" demo "$work/data" >"$work/demo"
+check "demo runs" 0 $?
+
+echo "tools: $((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,45 @@
+// Shared conventions of marlinok-tool's commands: exit codes, one-line errors
+// on stderr naming the status, file input.
+#ifndef MARLINOK_TOOLS_CLI_H
+#define MARLINOK_TOOLS_CLI_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace marlinok::tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitMissing = 2;  // the key or value named does not exist
+constexpr int kExitUsage = 64;
+
+struct Command {
+  const char* name;
+  const char* summary;
+  const char* usage;  // arguments and an example, printed by --help
+  int (*run)(const std::vector<std::string>& args);
+};
+
+// "ERR_FAILED" for -1 and so on; the decimal value for a status without a name.
+std::string StatusName(int32_t status);
+
+// Prints "marlinok-tool: <what> (<STATUS_NAME>)" and returns kExitFailed.
+int Fail(const std::string& what, int32_t status);
+// Prints "marlinok-tool: <what>" and returns kExitFailed.
+int Fail(const std::string& what);
+// Prints the usage line of a command and returns kExitUsage.
+int UsageError(const Command& command, const std::string& what);
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>* out, std::string* error);
+std::string Hex(const uint8_t* data, std::size_t length);
+
+// The commands, defined in their own files.
+extern const Command kDigestCommand;
+extern const Command kRandomCommand;
+extern const Command kRegCommand;
+extern const Command kDemoCommand;
+
+}  // namespace marlinok::tool
+
+#endif
