@@ -35,6 +35,7 @@ bool TakeRegistryOption(int* argc, char*** argv) {
   }
   if (path == nullptr) return true;
 #ifdef _WIN32
+  (void)used;
   std::fputs("marlinok-tool: --registry has no meaning on Windows\n", stderr);
   return false;
 #else

@@ -209,6 +209,20 @@ TEST_F(RegistrySemantics, StringSizeQueryCountsOnlyTheGivenBytes) {
   EXPECT_EQ(Read(key, "Passwd"), test::FromText("secret"));
 }
 
+// advapi32 on its own would also store a NUL that follows the data in memory; the layer
+// stores exactly the bytes given (the PIN is written without its NUL from a C string).
+TEST_F(RegistrySemantics, StringFollowedByNulInMemoryKeepsExactlyTheGivenBytes) {
+  const RegistryKey key = Create(At("exactstring"));
+  const char pin[] = "1234";
+  ASSERT_EQ(SetValue(key, "Passwd", kRegSz, reinterpret_cast<const uint8_t*>(pin), 4),
+            kErrorSuccess);
+  EXPECT_EQ(Read(key, "Passwd"), test::FromText("1234"));
+  const char counted[] = "5678";
+  ASSERT_EQ(SetValue(key, "Counted", kRegSz, reinterpret_cast<const uint8_t*>(counted), 5),
+            kErrorSuccess);
+  EXPECT_EQ(Read(key, "Counted"), Bytes({'5', '6', '7', '8', 0}));
+}
+
 TEST_F(RegistrySemantics, ShortBufferGivesMoreDataWithTheNeededSize) {
   const RegistryKey key = Create(At("short"));
   const Bytes record(1412, 0x5c);

@@ -8,7 +8,7 @@ namespace {
 class StoreEnumerationTest : public StoreTest {
  protected:
   // Size call, then fill call into a buffer of exactly that size.
-  int32_t List(int32_t (*call)(char*, uint32_t*), std::string* names) {
+  int32_t List(int32_t(MARLINOK_CALL* call)(char*, uint32_t*), std::string* names) {
     uint32_t length = 12345;
     int32_t status = call(nullptr, &length);
     if (status != ERR_OK) return status;

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <new>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -98,6 +100,23 @@ RegStatus SetValue(const RegistryKey& key, const char* name, uint32_t type, cons
                    uint32_t size) {
   if (data == nullptr && size != 0) return kErrorInvalidParameter;
   static const BYTE kNothing = 0;  // a valid pointer for a 0-byte value
+  const bool stringType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+  if (stringType && size != 0 && data[size - 1] != 0) {
+    // For string types advapi32 counts a terminating NUL the caller left out when the byte
+    // after the data is one (reading past the data to find out). Exactly `size` bytes are
+    // stored here, as on every backend: the data goes from a copy followed by a byte that is
+    // not NUL.
+    std::vector<BYTE> copy;
+    try {
+      copy.reserve(size + 1u);
+    } catch (const std::bad_alloc&) {
+      return kErrorNotEnoughMemory;
+    }
+    copy.assign(data, data + size);
+    copy.push_back(0xFF);
+    return From(RegSetValueExA(RegistryBackend::Handle(key), name, 0, static_cast<DWORD>(type),
+                               copy.data(), static_cast<DWORD>(size)));
+  }
   return From(RegSetValueExA(RegistryBackend::Handle(key), name, 0, static_cast<DWORD>(type),
                              data != nullptr ? data : &kNothing, static_cast<DWORD>(size)));
 }
