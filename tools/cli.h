@@ -34,8 +34,18 @@ int UsageError(const Command& command, const std::string& what);
 bool ReadFile(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 std::string Hex(const uint8_t* data, std::size_t length);
 
+// Checks a PIN with the token and reports the outcome.
+int RunLoginWith(const std::string& pin);
+
 // The commands, defined in their own files.
+extern const Command kCreateCommand;
+extern const Command kDeleteCommand;
 extern const Command kDigestCommand;
+extern const Command kKeystoreCommand;
+extern const Command kListCommand;
+extern const Command kLoginCommand;
+extern const Command kPinCommand;
+extern const Command kStoresCommand;
 extern const Command kRandomCommand;
 extern const Command kRegCommand;
 extern const Command kDemoCommand;

@@ -11,7 +11,10 @@
 namespace marlinok::tool {
 namespace {
 
-const Command* const kCommands[] = {&kDemoCommand, &kDigestCommand, &kRandomCommand, &kRegCommand};
+const Command* const kCommands[] = {&kDemoCommand,   &kListCommand,     &kCreateCommand,
+                                    &kDeleteCommand, &kPinCommand,      &kLoginCommand,
+                                    &kStoresCommand, &kKeystoreCommand, &kDigestCommand,
+                                    &kRandomCommand, &kRegCommand};
 
 void PrintHelp(FILE* out) {
   std::fprintf(out,
