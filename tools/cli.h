@@ -37,6 +37,11 @@ std::string Hex(const uint8_t* data, std::size_t length);
 extern const Command kDigestCommand;
 extern const Command kRandomCommand;
 extern const Command kDemoCommand;
+extern const Command kGenkeyCommand;
+extern const Command kSignCommand;
+extern const Command kVerifyCommand;
+extern const Command kEncryptCommand;
+extern const Command kDecryptCommand;
 
 }  // namespace marlinok::tool
 

@@ -10,7 +10,9 @@
 namespace marlinok::tool {
 namespace {
 
-const Command* const kCommands[] = {&kDemoCommand, &kDigestCommand, &kRandomCommand};
+const Command* const kCommands[] = {&kDemoCommand,    &kDigestCommand, &kRandomCommand,
+                                    &kGenkeyCommand,  &kSignCommand,   &kVerifyCommand,
+                                    &kEncryptCommand, &kDecryptCommand};
 
 void PrintHelp(FILE* out) {
   std::fprintf(out, "usage: marlinok-tool COMMAND [ARGS...]   (COMMAND --help for details)\n\n");

@@ -96,8 +96,7 @@ int32_t RunAsymmetric(Operation op, const DataBlob* key, uint8_t* output, uint32
   if (op == Operation::Encrypt) PrintLine("end encrypt.....status=%d\n", ToInt(status));
   if (op == Operation::Decrypt) {
     PrintLine("\nend decrypt......status=%d\n", ToInt(status));
-    return status == Status::DataRange || status == Status::Length ? ERR_DECRYPT_REJECTED
-                                                                   : ERR_OK;
+    return status == Status::DataRange || status == Status::Length ? ERR_DECRYPT_REJECTED : ERR_OK;
   }
   return ToInt(status);
 }
@@ -135,18 +134,14 @@ extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricDecrypt(
   return GuardedCall(Operation::Decrypt, key, output, outputLength, input, inputLength, algId);
 }
 
-extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricSignData(const DataBlob* key,
-                                                                    const uint8_t* data,
-                                                                    uint32_t dataLength,
-                                                                    uint8_t* signature,
-                                                                    uint32_t* signatureLength,
-                                                                    uint32_t algId) {
+extern "C" MARLINOK_API int32_t MARLINOK_CALL
+QM_AsymmetricSignData(const DataBlob* key, const uint8_t* data, uint32_t dataLength,
+                      uint8_t* signature, uint32_t* signatureLength, uint32_t algId) {
   return GuardedCall(Operation::Sign, key, signature, signatureLength, data, dataLength, algId);
 }
 
-extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricVerifySign(
-    const DataBlob* key, uint8_t* block, uint32_t* blockLength, const uint8_t* signature,
-    uint32_t signatureLength, uint32_t algId) {
-  return GuardedCall(Operation::Verify, key, block, blockLength, signature, signatureLength,
-                     algId);
+extern "C" MARLINOK_API int32_t MARLINOK_CALL
+QM_AsymmetricVerifySign(const DataBlob* key, uint8_t* block, uint32_t* blockLength,
+                        const uint8_t* signature, uint32_t signatureLength, uint32_t algId) {
+  return GuardedCall(Operation::Verify, key, block, blockLength, signature, signatureLength, algId);
 }

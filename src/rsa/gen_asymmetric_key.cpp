@@ -47,15 +47,11 @@ Status GenAsymmetricKey(const char* containerName, DataBlob* publicRef, DataBlob
 }  // namespace
 }  // namespace marlinok::rsa
 
-extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_GenAsymmetricKey(const char* containerName,
-                                                                  DataBlob* publicRef,
-                                                                  DataBlob* privateRef,
-                                                                  uint32_t modulusBits,
-                                                                  uint32_t exportable,
-                                                                  uint32_t pairType) {
+extern "C" MARLINOK_API int32_t MARLINOK_CALL
+QM_GenAsymmetricKey(const char* containerName, DataBlob* publicRef, DataBlob* privateRef,
+                    uint32_t modulusBits, uint32_t exportable, uint32_t pairType) {
   using namespace marlinok;
-  if (!store::IsValidContainerName(containerName) || publicRef == nullptr ||
-      privateRef == nullptr)
+  if (!store::IsValidContainerName(containerName) || publicRef == nullptr || privateRef == nullptr)
     return ERR_FAILED;
   return Guarded(ERR_FAILED, [&] {
     return ToInt(rsa::GenAsymmetricKey(containerName, publicRef, privateRef, modulusBits,

@@ -59,18 +59,16 @@ class AsymmetricCallsTest : public store::StoreTest {
   static int32_t Encrypt(const DataBlob& key, Bytes* out, const Bytes& in,
                          uint32_t algId = CALG_RSA_KEYX) {
     uint32_t length = 0xA5A5A5A5u;
-    const int32_t status =
-        QM_AsymmetricEncrypt(&key, 0, 0, out->data(), &length, in.data(),
-                             static_cast<uint32_t>(in.size()), algId);
+    const int32_t status = QM_AsymmetricEncrypt(&key, 0, 0, out->data(), &length, in.data(),
+                                                static_cast<uint32_t>(in.size()), algId);
     if (status == ERR_OK) out->resize(length);
     return status;
   }
   static int32_t Decrypt(const DataBlob& key, Bytes* out, const Bytes& in,
                          uint32_t algId = CALG_RSA_KEYX) {
     uint32_t length = 0xA5A5A5A5u;
-    const int32_t status =
-        QM_AsymmetricDecrypt(&key, 0, 0, out->data(), &length, in.data(),
-                             static_cast<uint32_t>(in.size()), algId);
+    const int32_t status = QM_AsymmetricDecrypt(&key, 0, 0, out->data(), &length, in.data(),
+                                                static_cast<uint32_t>(in.size()), algId);
     if (status == ERR_OK) out->resize(length);
     return status;
   }
@@ -146,8 +144,7 @@ TEST_F(AsymmetricCallsTest, SizeQueries) {
   EXPECT_EQ(QM_AsymmetricEncrypt(&pubKey, 0, 0, nullptr, &length, in, 4, CALG_RSA_KEYX), ERR_OK);
   EXPECT_EQ(length, 128u);
   length = 0;
-  EXPECT_EQ(QM_AsymmetricDecrypt(&privKey, 0, 0, nullptr, &length, in, 4, CALG_RSA_KEYX),
-            ERR_OK);
+  EXPECT_EQ(QM_AsymmetricDecrypt(&privKey, 0, 0, nullptr, &length, in, 4, CALG_RSA_KEYX), ERR_OK);
   EXPECT_EQ(length, 128u);
   length = 0;
   EXPECT_EQ(QM_AsymmetricSignData(&privKey, in, 4, nullptr, &length, CALG_RSA_SIGN), ERR_OK);
@@ -169,8 +166,7 @@ TEST_F(AsymmetricCallsTest, WrongAlgorithmFailsSilently) {
             ERR_FAILED);
   EXPECT_EQ(QM_AsymmetricDecrypt(&privKey, 0, 0, out.data(), &length, in, 1, CALG_RSA_SIGN),
             ERR_FAILED);
-  EXPECT_EQ(QM_AsymmetricSignData(&privKey, in, 1, out.data(), &length, CALG_RSA_KEYX),
-            ERR_FAILED);
+  EXPECT_EQ(QM_AsymmetricSignData(&privKey, in, 1, out.data(), &length, CALG_RSA_KEYX), ERR_FAILED);
   EXPECT_EQ(QM_AsymmetricVerifySign(&pubKey, out.data(), &length, in, 1, CALG_RSA_KEYX),
             ERR_FAILED);
   EXPECT_EQ(length, 7u);
@@ -249,10 +245,8 @@ TEST_F(AsymmetricCallsTest, UnreadableReferenceFailsWithoutOutput) {
     EXPECT_EQ(QM_AsymmetricDecrypt(&key, 0, 0, out.data(), &length, in, 1, CALG_RSA_KEYX),
               ERR_FAILED);
     EXPECT_EQ(QM_AsymmetricSignData(&key, in, 1, out.data(), &length, CALG_RSA_SIGN), ERR_FAILED);
-    EXPECT_EQ(QM_AsymmetricVerifySign(&key, out.data(), &length, in, 1, CALG_RSA_SIGN),
-              ERR_FAILED);
-    EXPECT_EQ(QM_AsymmetricEncrypt(&key, 0, 0, nullptr, &length, in, 1, CALG_RSA_KEYX),
-              ERR_FAILED);
+    EXPECT_EQ(QM_AsymmetricVerifySign(&key, out.data(), &length, in, 1, CALG_RSA_SIGN), ERR_FAILED);
+    EXPECT_EQ(QM_AsymmetricEncrypt(&key, 0, 0, nullptr, &length, in, 1, CALG_RSA_KEYX), ERR_FAILED);
     EXPECT_EQ(length, 7u);
     EXPECT_EQ(out, Buffer());
   }
@@ -329,8 +323,7 @@ TEST_F(AsymmetricCallsTest, SignatureVerifiesWithOpenssl) {
   const Bytes& pub = test::GeneratedPair(1024).publicRecord;
   RSA* rsa = RSA_new();
   RSA_set0_key(rsa, BN_bin2bn(pub.data() + kModulusOffset, RSA_MODULUS_BYTES, nullptr),
-               BN_bin2bn(pub.data() + kPublicExponentOffset, RSA_MODULUS_BYTES, nullptr),
-               nullptr);
+               BN_bin2bn(pub.data() + kPublicExponentOffset, RSA_MODULUS_BYTES, nullptr), nullptr);
   EXPECT_EQ(RSA_verify(NID_sha1, digest, sizeof digest, signature.data(),
                        static_cast<unsigned>(signature.size()), rsa),
             1);

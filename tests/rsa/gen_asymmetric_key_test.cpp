@@ -100,18 +100,15 @@ TEST_F(GenAsymmetricKeyTest, RefusedLengthStoresNothingAndKeepsTheStoredPair) {
 
 TEST_F(GenAsymmetricKeyTest, RefusedLengthDoesNotCreateTheContainer) {
   References refs;
-  EXPECT_EQ(QM_GenAsymmetricKey("delta", &refs.publicRef, &refs.privateRef, 507, 1, 2),
-            ERR_FAILED);
+  EXPECT_EQ(QM_GenAsymmetricKey("delta", &refs.publicRef, &refs.privateRef, 507, 1, 2), ERR_FAILED);
   EXPECT_FALSE(KeyExists(Container("delta")));
 }
 
 TEST_F(GenAsymmetricKeyTest, RefusesEmptyBackslashAndNullArguments) {
   References refs;
   EXPECT_EQ(QM_GenAsymmetricKey("", &refs.publicRef, &refs.privateRef, 512, 1, 2), ERR_FAILED);
-  EXPECT_EQ(QM_GenAsymmetricKey("a\\b", &refs.publicRef, &refs.privateRef, 512, 1, 2),
-            ERR_FAILED);
-  EXPECT_EQ(QM_GenAsymmetricKey(nullptr, &refs.publicRef, &refs.privateRef, 512, 1, 2),
-            ERR_FAILED);
+  EXPECT_EQ(QM_GenAsymmetricKey("a\\b", &refs.publicRef, &refs.privateRef, 512, 1, 2), ERR_FAILED);
+  EXPECT_EQ(QM_GenAsymmetricKey(nullptr, &refs.publicRef, &refs.privateRef, 512, 1, 2), ERR_FAILED);
   EXPECT_EQ(QM_GenAsymmetricKey("alpha", nullptr, &refs.privateRef, 512, 1, 2), ERR_FAILED);
   EXPECT_EQ(QM_GenAsymmetricKey("alpha", &refs.publicRef, nullptr, 512, 1, 2), ERR_FAILED);
   EXPECT_EQ(refs.publicRef.length, 0u);

@@ -82,9 +82,7 @@ TEST(KeyGeneration, Pair1024HasEveryProperty) {
   EXPECT_GE(r[kPrime2Offset + 64], 0xC0);
 }
 
-TEST(KeyGeneration, SmallestLength508) {
-  ExpectSoundPair(test::GeneratedPair(508), 508, 65537);
-}
+TEST(KeyGeneration, SmallestLength508) { ExpectSoundPair(test::GeneratedPair(508), 508, 65537); }
 
 TEST(KeyGeneration, OddLength1001GivesPrimesOf501And500Bits) {
   const test::RecordPair& pair = test::GeneratedPair(1001);

@@ -138,10 +138,10 @@ TEST(RsaBlockOps, InputEqualToModulusIsRefusedAndNothingWritten) {
   for (bool usePrivate : {false, true}) {
     Bytes out(256, 0xA5);
     uint32_t length = 0xA5A5A5A5u;
-    const Status s = usePrivate ? RsaPrivateRawCrt(out.data(), &length, n.data(), 128,
-                                                   AsPrivate(pair.privateRecord))
-                                : RsaPublicRaw(out.data(), &length, n.data(), 128,
-                                               AsPublic(pair.publicRecord));
+    const Status s =
+        usePrivate
+            ? RsaPrivateRawCrt(out.data(), &length, n.data(), 128, AsPrivate(pair.privateRecord))
+            : RsaPublicRaw(out.data(), &length, n.data(), 128, AsPublic(pair.publicRecord));
     EXPECT_EQ(s, Status::DataRange);
     EXPECT_EQ(length, 0xA5A5A5A5u);
     EXPECT_EQ(out, Bytes(256, 0xA5));
@@ -210,7 +210,10 @@ TEST(RsaEncryptPublicPkcs1, ZeroPoolPaddingExample) {
   ASSERT_EQ(status, Status::Ok);
   ASSERT_EQ(c.size(), 32u);
   EXPECT_EQ(test::ToHex(Private(c, record)),
-            "0002" "4ae71336e44bf9bf79d2752e23" "00" "0102030405060708090a0b0c0d0e0f10");
+            "0002"
+            "4ae71336e44bf9bf79d2752e23"
+            "00"
+            "0102030405060708090a0b0c0d0e0f10");
 }
 
 TEST(RsaEncryptPublicPkcs1, PaddingLengthsAndBlockShape) {
