@@ -49,6 +49,11 @@ extern const Command kStoresCommand;
 extern const Command kRandomCommand;
 extern const Command kRegCommand;
 extern const Command kDemoCommand;
+extern const Command kGenkeyCommand;
+extern const Command kSignCommand;
+extern const Command kVerifyCommand;
+extern const Command kEncryptCommand;
+extern const Command kDecryptCommand;
 
 }  // namespace marlinok::tool
 

@@ -11,10 +11,11 @@
 namespace marlinok::tool {
 namespace {
 
-const Command* const kCommands[] = {&kDemoCommand,   &kListCommand,     &kCreateCommand,
-                                    &kDeleteCommand, &kPinCommand,      &kLoginCommand,
-                                    &kStoresCommand, &kKeystoreCommand, &kDigestCommand,
-                                    &kRandomCommand, &kRegCommand};
+const Command* const kCommands[] = {
+    &kDemoCommand,     &kListCommand,   &kCreateCommand, &kDeleteCommand,
+    &kGenkeyCommand,   &kSignCommand,   &kVerifyCommand, &kEncryptCommand,
+    &kDecryptCommand,  &kPinCommand,    &kLoginCommand,  &kStoresCommand,
+    &kKeystoreCommand, &kDigestCommand, &kRandomCommand, &kRegCommand};
 
 void PrintHelp(FILE* out) {
   std::fprintf(out,

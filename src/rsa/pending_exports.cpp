@@ -3,28 +3,6 @@
 
 extern "C" {
 
-MARLINOK_API int32_t MARLINOK_CALL QM_GenAsymmetricKey(const char*, DataBlob*, DataBlob*, uint32_t,
-                                                       uint32_t, uint32_t) {
-  return ERR_FAILED;
-}
-MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricEncrypt(const DataBlob*, uint32_t, uint32_t,
-                                                        uint8_t*, uint32_t*, const uint8_t*,
-                                                        uint32_t, uint32_t) {
-  return ERR_FAILED;
-}
-MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricDecrypt(const DataBlob*, uint32_t, uint32_t,
-                                                        uint8_t*, uint32_t*, const uint8_t*,
-                                                        uint32_t, uint32_t) {
-  return ERR_FAILED;
-}
-MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricSignData(const DataBlob*, const uint8_t*, uint32_t,
-                                                         uint8_t*, uint32_t*, uint32_t) {
-  return ERR_FAILED;
-}
-MARLINOK_API int32_t MARLINOK_CALL QM_AsymmetricVerifySign(const DataBlob*, uint8_t*, uint32_t*,
-                                                           const uint8_t*, uint32_t, uint32_t) {
-  return ERR_FAILED;
-}
 MARLINOK_API int32_t MARLINOK_CALL QM_ImportPublicKey(const DataBlob*, uint32_t, DataBlob*) {
   return ERR_FAILED;
 }
