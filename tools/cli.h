@@ -41,6 +41,8 @@ int RunLoginWith(const std::string& pin);
 extern const Command kCreateCommand;
 extern const Command kDeleteCommand;
 extern const Command kDigestCommand;
+extern const Command kExportCommand;
+extern const Command kImportCommand;
 extern const Command kKeystoreCommand;
 extern const Command kListCommand;
 extern const Command kLoginCommand;

@@ -12,10 +12,10 @@ namespace marlinok::tool {
 namespace {
 
 const Command* const kCommands[] = {
-    &kDemoCommand,     &kListCommand,   &kCreateCommand, &kDeleteCommand,
-    &kGenkeyCommand,   &kSignCommand,   &kVerifyCommand, &kEncryptCommand,
-    &kDecryptCommand,  &kPinCommand,    &kLoginCommand,  &kStoresCommand,
-    &kKeystoreCommand, &kDigestCommand, &kRandomCommand, &kRegCommand};
+    &kDemoCommand,   &kListCommand,   &kCreateCommand,  &kDeleteCommand,  &kGenkeyCommand,
+    &kSignCommand,   &kVerifyCommand, &kEncryptCommand, &kDecryptCommand, &kExportCommand,
+    &kImportCommand, &kPinCommand,    &kLoginCommand,   &kStoresCommand,  &kKeystoreCommand,
+    &kDigestCommand, &kRandomCommand, &kRegCommand};
 
 void PrintHelp(FILE* out) {
   std::fprintf(out,

@@ -53,5 +53,29 @@ check "raw block is not PKCS #1" 1 $?
 "$tool" sign nowhere "$work/data" >/dev/null 2>&1
 check "missing container" 1 $?
 
+# Keys in and out: PEM through OpenSSL, and the CryptoAPI blobs.
+"$tool" export alpha -o "$work/alpha.pem"
+check "export pem" 0 $?
+check "pem is 768 bits" "Public-Key: (768 bit)" "$(openssl pkey -pubin -in "$work/alpha.pem" -noout -text | head -1)"
+check "public blob header" "06020000002400005253413100030000" "$("$tool" export alpha --format blob | cut -c1-32)"
+"$tool" export alpha --format private-blob -o "$work/alpha.blob"
+check "private blob size" 452 "$(wc -c <"$work/alpha.blob")"
+"$tool" import copy "$work/alpha.blob" >/dev/null
+"$tool" export copy --format private-blob -o "$work/copy.blob"
+cmp -s "$work/alpha.blob" "$work/copy.blob"
+check "private blob round trip" 0 $?
+openssl genrsa -out "$work/k.pem" 1024 2>/dev/null
+"$tool" import beta "$work/k.pem" --exchange >/dev/null
+check "import pem" 0 $?
+"$tool" export beta --exchange -o "$work/beta.pem"
+check "same public key" "$(openssl pkey -in "$work/k.pem" -pubout)" "$(cat "$work/beta.pem")"
+head -c 24 /dev/urandom >"$work/wrap"
+"$tool" export alpha --format private-blob --wrap-3des "$work/wrap" -o "$work/wrapped"
+check "3DES-wrapped blob size" 456 "$(wc -c <"$work/wrapped")"
+"$tool" import bad "$work/alpha.pem" >/dev/null 2>&1
+check "a public PEM does not import" 1 $?
+"$tool" export nowhere >/dev/null 2>&1
+check "export of a missing container" 1 $?
+
 echo "rsa tools: $((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
