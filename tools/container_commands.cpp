@@ -97,23 +97,7 @@ int RunList(const std::vector<std::string>& args) {
       return UsageError(kListCommand, "unknown argument '" + arg + "'");
     }
   }
-  std::vector<std::string> names;
-  int32_t status = ERR_OK;
-  if (!ContainerNames(&names, &status)) return Fail("cannot list the containers", status);
-  if (json) std::printf("[");
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const ContainerInfo info = Describe(names[i]);
-    if (json) {
-      std::printf("%s{\"name\":%s,\"signature\":%s,\"exchange\":%s}", i == 0 ? "" : ",",
-                  JsonString(info.name).c_str(), Bits(info.signatureBits, "null").c_str(),
-                  Bits(info.exchangeBits, "null").c_str());
-    } else {
-      std::printf("%s\tsignature=%s\texchange=%s\n", info.name.c_str(),
-                  Bits(info.signatureBits, "-").c_str(), Bits(info.exchangeBits, "-").c_str());
-    }
-  }
-  if (json) std::printf("]\n");
-  return kExitOk;
+  return PrintContainerList(json);
 }
 
 int RunCreate(const std::vector<std::string>& args) {
@@ -132,6 +116,27 @@ int RunDelete(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+
+int PrintContainerList(bool json) {
+  std::vector<std::string> names;
+  int32_t status = ERR_OK;
+  if (!ContainerNames(&names, &status)) return Fail("cannot list the containers", status);
+  if (json) std::printf("[");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const ContainerInfo info = Describe(names[i]);
+    if (json) {
+      std::printf("%s{\"name\":%s,\"signature\":%s,\"exchange\":%s}", i == 0 ? "" : ",",
+                  JsonString(info.name).c_str(), Bits(info.signatureBits, "null").c_str(),
+                  Bits(info.exchangeBits, "null").c_str());
+    } else {
+      std::printf("%s\tsignature=%s\texchange=%s\n", info.name.c_str(),
+                  Bits(info.signatureBits, "-").c_str(), Bits(info.exchangeBits, "-").c_str());
+    }
+  }
+  if (json) std::printf("]\n");
+  std::fflush(stdout);
+  return kExitOk;
+}
 
 const Command kListCommand{
     "list", "containers and the pairs they hold",

@@ -9,6 +9,7 @@ namespace marlinok::tool {
 namespace {
 
 int RunDecrypt(const std::vector<std::string>& args) {
+  if (WantsSymmetricCipher(args)) return RunSymmetricDecrypt(args);
   const RsaOptions o = ParseRsaOptions(args);
   if (!o.unknown.empty()) return UsageError(kDecryptCommand, "unknown option '" + o.unknown + "'");
   if (o.positional.size() != 2) return UsageError(kDecryptCommand, "CONTAINER and FILE expected");
@@ -38,8 +39,9 @@ int RunDecrypt(const std::vector<std::string>& args) {
 }  // namespace
 
 const Command kDecryptCommand{
-    "decrypt", "decrypts with a stored private key (PKCS #1 v1.5 or raw)",
+    "decrypt", "decrypts a file: RSA with a stored key, or 3DES/DES/RC4 with a key file",
     "CONTAINER FILE [--pkcs1|--raw] [--signature] [-o PLAINTEXT]\n"
+    "   or: FILE --3des|--des|--rc4 KEYFILE [--mode cbc|ecb|ofb|cfb] [-o PLAINTEXT]\n"
     "  (the exchange pair unless --signature; the library prints two lines of its own)\n"
     "  example: marlinok-tool decrypt alpha secret.bin -o secret.txt",
     RunDecrypt};

@@ -9,6 +9,7 @@ namespace marlinok::tool {
 namespace {
 
 int RunEncrypt(const std::vector<std::string>& args) {
+  if (WantsSymmetricCipher(args)) return RunSymmetricEncrypt(args);
   const RsaOptions o = ParseRsaOptions(args);
   if (!o.unknown.empty()) return UsageError(kEncryptCommand, "unknown option '" + o.unknown + "'");
   if (o.positional.size() != 2) return UsageError(kEncryptCommand, "CONTAINER and FILE expected");
@@ -42,8 +43,9 @@ int RunEncrypt(const std::vector<std::string>& args) {
 }  // namespace
 
 const Command kEncryptCommand{
-    "encrypt", "encrypts a small file with a stored public key (PKCS #1 v1.5 or raw)",
+    "encrypt", "encrypts a file: RSA with a stored key, or 3DES/DES/RC4 with a key file",
     "CONTAINER FILE [--pkcs1|--raw] [--signature] [-o CIPHERTEXT]\n"
+    "   or: FILE --3des|--des|--rc4 KEYFILE [--mode cbc|ecb|ofb|cfb] [-o CIPHERTEXT]\n"
     "  (the exchange pair unless --signature; the library prints two lines of its own)\n"
     "  example: marlinok-tool encrypt alpha secret.txt -o secret.bin",
     RunEncrypt};

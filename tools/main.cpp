@@ -15,7 +15,7 @@ const Command* const kCommands[] = {
     &kDemoCommand,   &kListCommand,   &kCreateCommand,  &kDeleteCommand,  &kGenkeyCommand,
     &kSignCommand,   &kVerifyCommand, &kEncryptCommand, &kDecryptCommand, &kExportCommand,
     &kImportCommand, &kPinCommand,    &kLoginCommand,   &kStoresCommand,  &kKeystoreCommand,
-    &kDigestCommand, &kRandomCommand, &kRegCommand};
+    &kSymkeyCommand, &kDigestCommand, &kRandomCommand,  &kRegCommand};
 
 void PrintHelp(FILE* out) {
   std::fprintf(out,

@@ -36,8 +36,6 @@ check "one-line error" 1 "$(wc -l <"$work/err")"
 check "unknown command" 64 $?
 "$tool" digest --help >/dev/null
 check "digest --help" 0 $?
-"$tool" demo "$work/data" >"$work/demo"
-check "demo runs" 0 $?
 
 # Token commands on a hive of this run's own.
 export MARLINOK_REGISTRY=$work/hive.db
@@ -67,6 +65,18 @@ check "keystore bytes" 0 $?
 check "keystore wrong password" 1 $?
 "$tool" delete alpha
 check "delete" "$(printf 'beta\tsignature=-\texchange=-')" "$("$tool" list)"
+# The demo walks the whole token and leaves it as it found it.
+"$tool" demo >"$work/demo"
+check "demo runs" 0 $?
+check "demo steps" 12 "$(grep -cE '^ +[0-9]+\.[0-9]+ ms  ' "$work/demo")"
+check "demo verified with OpenSSL" 1 "$(grep -c 'verified it with OpenSSL too' "$work/demo")"
+check "demo removed its container" "$(printf 'beta\tsignature=-\texchange=-')" "$("$tool" list)"
+"$tool" demo --keep >/dev/null
+check "demo --keep" "marlinok-demo signature=2048 exchange=1024" "$("$tool" list | grep demo | tr '\t' ' ')"
+"$tool" demo >/dev/null 2>"$work/err"
+check "demo refuses an existing container" 1 $?
+check "demo says how to remove it" 1 "$(grep -c 'marlinok-tool delete marlinok-demo' "$work/err")"
+"$tool" delete marlinok-demo
 unset MARLINOK_REGISTRY
 check "--registry picks the hive" "beta" "$("$tool" --registry "$work/hive.db" list | cut -f1)"
 
