@@ -116,6 +116,7 @@ int RunSymkey(const std::vector<std::string>& args) {
       if (v.empty() || v.size() > 2 || v.find_first_not_of("0123456789") != std::string::npos)
         return UsageError(kSymkeyCommand, "--length takes 1 to 16");
       length = static_cast<uint32_t>(std::stoul(v));
+      if (length < 1 || length > 16) return UsageError(kSymkeyCommand, "--length takes 1 to 16");
     } else if ((a == "-o" || a == "--out") && i + 1 < args.size()) {
       output = args[++i];
     } else {

@@ -36,8 +36,7 @@ int RunVerify(const std::vector<std::string>& args) {
                                    static_cast<uint32_t>(signature.size()), CALG_RSA_SIGN);
   if (status != ERR_OK) return Fail("verification failed", status);
   if (block != SignatureBlock(algId, digest, k)) {
-    std::printf("signature does NOT match '%s'\n", o.positional[1].c_str());
-    return kExitFailed;
+    return Fail("signature does NOT match '" + o.positional[1] + "'");
   }
   std::printf("signature OK for '%s'\n", o.positional[1].c_str());
   return kExitOk;
