@@ -4,4 +4,4 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build" >/dev/null
-exec "$root/build/tools/marlinok-tool" demo "${1:-$root/README.md}"
+exec "$root/build/tools/marlinok-tool" demo "$@"

@@ -11,7 +11,11 @@
 namespace marlinok::tool {
 namespace {
 
-const Command* const kCommands[] = {&kDemoCommand, &kDigestCommand, &kRandomCommand, &kRegCommand};
+const Command* const kCommands[] = {
+    &kDemoCommand,   &kListCommand,   &kCreateCommand,  &kDeleteCommand,  &kGenkeyCommand,
+    &kSignCommand,   &kVerifyCommand, &kEncryptCommand, &kDecryptCommand, &kExportCommand,
+    &kImportCommand, &kPinCommand,    &kLoginCommand,   &kStoresCommand,  &kKeystoreCommand,
+    &kSymkeyCommand, &kDigestCommand, &kRandomCommand,  &kRegCommand};
 
 void PrintHelp(FILE* out) {
   std::fprintf(out,
