@@ -1,0 +1,279 @@
+// Montgomery multiplication and squaring for x86-64 processors with BMI2 and
+// ADX: mulx leaves the flags alone, and adcx/adox carry through CF and OF
+// separately, so one pass over a row adds the low halves of the products on
+// one carry chain and the high halves on the other, with no flag saved or
+// restored in between. The product (or square) is formed by rows into a
+// double-length scratch number, then reduced row by row (REDC).
+#include "rsa/montgomery.h"
+
+#if MARLINOK_MP_ADX
+
+#include <immintrin.h>
+
+namespace marlinok::rsa::detail {
+
+namespace {
+
+#define MARLINOK_ADX __attribute__((target("bmi2,adx")))
+
+// One limb of a row: t[j] += lo(x * y[j]) (CF chain) + the previous high half
+// (OF chain); the new high half goes to `hn` for the next limb.
+// One limb of a row: t[j] += lo(x * y[j]) (CF chain) + the previous high half
+// (OF chain); the new high half goes to `hn` for the next limb.
+#define MARLINOK_ROW_STEP(j, hn, hp)    \
+  "mulxq " #j "*8(%[y]), %[lo], %[" #hn \
+  "]\n\t"                               \
+  "adcxq " #j                           \
+  "*8(%[t]), %[lo]\n\t"                 \
+  "adoxq %[" #hp                        \
+  "], %[lo]\n\t"                        \
+  "movq %[lo], " #j "*8(%[t])\n\t"
+#define MARLINOK_ROW_PAIR(j, k) MARLINOK_ROW_STEP(j, h1, h0) MARLINOK_ROW_STEP(k, h0, h1)
+#define MARLINOK_ROW_4 MARLINOK_ROW_PAIR(0, 1) MARLINOK_ROW_PAIR(2, 3)
+#define MARLINOK_ROW_8 MARLINOK_ROW_4 MARLINOK_ROW_PAIR(4, 5) MARLINOK_ROW_PAIR(6, 7)
+#define MARLINOK_ROW_16                                                                      \
+  MARLINOK_ROW_8 MARLINOK_ROW_PAIR(8, 9) MARLINOK_ROW_PAIR(10, 11) MARLINOK_ROW_PAIR(12, 13) \
+      MARLINOK_ROW_PAIR(14, 15)
+#define MARLINOK_ROW_32                                                                         \
+  MARLINOK_ROW_16 MARLINOK_ROW_PAIR(16, 17) MARLINOK_ROW_PAIR(18, 19) MARLINOK_ROW_PAIR(20, 21) \
+      MARLINOK_ROW_PAIR(22, 23) MARLINOK_ROW_PAIR(24, 25) MARLINOK_ROW_PAIR(26, 27)             \
+          MARLINOK_ROW_PAIR(28, 29) MARLINOK_ROW_PAIR(30, 31)
+
+// t[0..len) += x * y[0..len); returns the limb carried out. The sum stays
+// below 2^(64 (len + 1)), so the carry limb cannot overflow. len >= 1. The
+// loops count with lea and jrcxz, which keep CF and OF intact.
+MARLINOK_ADX inline Limb MulAddRow(Limb* t, const Limb* y, uint64_t len, Limb x) {
+  uint64_t count = len & 3;
+  const uint64_t groups = len >> 2;
+  Limb lo, h0, h1, zero;
+  __asm__ volatile(
+      "xorl %k[zero], %k[zero]\n\t"  // also clears CF and OF
+      "xorl %k[h0], %k[h0]\n\t"
+      "jrcxz 2f\n"
+      "1:\n\t"  // single limbs first
+      MARLINOK_ROW_STEP(0, h1, h0)
+      "movq %[h1], %[h0]\n\t"
+      "leaq 8(%[t]), %[t]\n\t"
+      "leaq 8(%[y]), %[y]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "jrcxz 2f\n\t"
+      "jmp 1b\n"
+      "2:\n\t"
+      "movq %[groups], %%rcx\n\t"
+      "jrcxz 4f\n"
+      "3:\n\t"  // then four at a time
+      MARLINOK_ROW_4
+      "leaq 32(%[t]), %[t]\n\t"
+      "leaq 32(%[y]), %[y]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "jrcxz 4f\n\t"
+      "jmp 3b\n"
+      "4:\n\t"
+      "adcxq %[zero], %[h0]\n\t"
+      "adoxq %[zero], %[h0]"
+      : [t] "+r"(t), [y] "+r"(y), "+c"(count), [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1),
+        [zero] "=&r"(zero)
+      : [x] "d"(x), [groups] "r"(groups)
+      : "cc", "memory");
+  return h0;
+}
+
+// The rows of the sizes with kernels of their own, unrolled in full.
+#define MARLINOK_FIXED_ROW(kRow, tail)                                                      \
+  __asm__ volatile(                                                                         \
+      "xorl %k[zero], %k[zero]\n\t"                                                         \
+      "xorl %k[h0], %k[h0]\n\t" kRow                                                        \
+      "adcxq %[zero], %[h0]\n\t"                                                            \
+      "adoxq %[zero], %[h0]\n\t" tail                                                       \
+      : [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1), [zero] "=&r"(zero), [top] "+r"(top) \
+      : [t] "r"(t), [y] "r"(y), [x] "d"(x), [end] "i"(8 * kLen)                             \
+      : "cc", "memory")
+
+// t[0..kLen) += x * y; t[kLen] = the carry (a product row: t[kLen] is unused
+// before).
+#define MARLINOK_STORE_TAIL "movq %[h0], %c[end](%[t])"
+template <uint32_t kLen>
+MARLINOK_ADX inline void ProductRow(Limb* t, const Limb* y, Limb x) {
+  Limb lo, h0, h1, zero, top = 0;  // top: unused here
+  if constexpr (kLen == 4) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4, MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 8) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8, MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 16) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16, MARLINOK_STORE_TAIL);
+  } else {
+    static_assert(kLen == 32, "a size without an unrolled row");
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32, MARLINOK_STORE_TAIL);
+  }
+}
+
+// t[0..kLen) += x * y, and (top, t[kLen]) = t[kLen] + carry + top for a top
+// of 0 or 1 (a reduction row; the bit past t[kLen] waits in top for the next).
+#define MARLINOK_CARRY_TAIL        \
+  "negq %[top]\n\t" /* CF = top */ \
+  "adcq %c[end](%[t]), %[h0]\n\t"  \
+  "movq %[h0], %c[end](%[t])\n\t"  \
+  "sbbq %[top], %[top]\n\t"        \
+  "negq %[top]"
+template <uint32_t kLen>
+MARLINOK_ADX inline void ReduceRow(Limb* t, const Limb* y, Limb x, Limb& top) {
+  Limb lo, h0, h1, zero;
+  if constexpr (kLen == 4) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4, MARLINOK_CARRY_TAIL);
+  } else if constexpr (kLen == 8) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8, MARLINOK_CARRY_TAIL);
+  } else if constexpr (kLen == 16) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16, MARLINOK_CARRY_TAIL);
+  } else {
+    static_assert(kLen == 32, "a size without an unrolled row");
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32, MARLINOK_CARRY_TAIL);
+  }
+}
+
+#undef MARLINOK_STORE_TAIL
+#undef MARLINOK_CARRY_TAIL
+#undef MARLINOK_FIXED_ROW
+#undef MARLINOK_ROW_32
+#undef MARLINOK_ROW_16
+#undef MARLINOK_ROW_8
+#undef MARLINOK_ROW_4
+#undef MARLINOK_ROW_PAIR
+#undef MARLINOK_ROW_STEP
+
+// p (2n limbs) = 2p + the squares x[i]^2 at limb 2i. The doubling runs on the
+// CF chain (adcx a, a shifts the top bit of a into the next limb) and the
+// squares on the OF chain; neither carries out of p, whose value ends below
+// 2^(128n).
+MARLINOK_ADX inline void DoubleAddSquares(Limb* p, const Limb* x, uint64_t n) {
+  Limb a, b, lo, hi;
+  __asm__ volatile(
+      "xorl %k[a], %k[a]\n\t"  // clears CF and OF
+      "1:\n\t"
+      "movq (%[x]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "movq (%[p]), %[a]\n\t"
+      "movq 8(%[p]), %[b]\n\t"
+      "adcxq %[a], %[a]\n\t"
+      "adcxq %[b], %[b]\n\t"
+      "adoxq %[lo], %[a]\n\t"
+      "adoxq %[hi], %[b]\n\t"
+      "movq %[a], (%[p])\n\t"
+      "movq %[b], 8(%[p])\n\t"
+      "leaq 8(%[x]), %[x]\n\t"
+      "leaq 16(%[p]), %[p]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "jrcxz 2f\n\t"
+      "jmp 1b\n"
+      "2:"
+      : [p] "+r"(p), [x] "+r"(x),
+        "+c"(n), [a] "=&r"(a), [b] "=&r"(b), [lo] "=&r"(lo), [hi] "=&r"(hi)
+      :
+      : "rdx", "cc", "memory");
+}
+
+// r = t - m when (top, t) >= m, else t, for (top, t) < 2m; chosen by a mask.
+MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgomery* ctx) {
+  const uint32_t n = ctx->n;
+  Limb* diff = ctx->diff;
+  unsigned char borrow = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    unsigned long long d;
+    borrow = _subborrow_u64(borrow, t[i], ctx->m[i], &d);
+    diff[i] = d;
+  }
+  const Limb keep_diff = static_cast<Limb>(0) - static_cast<Limb>(1 ^ (top ^ borrow));
+  for (uint32_t i = 0; i < n; ++i) r[i] = (diff[i] & keep_diff) | (t[i] & ~keep_diff);
+}
+
+// REDC of the 2n-limb p (< m * R) into r: row i adds u * m with u chosen to
+// clear limb i; the carries past a row's end collect in `top`. kFixed is the
+// limb count of an unrolled size, or 0.
+template <uint32_t kFixed>
+MARLINOK_ADX inline void Reduce(Limb* r, Limb* p, Montgomery* ctx) {
+  const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
+  const Limb minv = ctx->minv;
+  Limb top = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    if constexpr (kFixed != 0) {
+      ReduceRow<kFixed>(p + i, ctx->m, p[i] * minv, top);
+    } else {
+      const Limb carry = MulAddRow(p + i, ctx->m, n, p[i] * minv);
+      const WideLimb w = static_cast<WideLimb>(p[i + n]) + carry + top;
+      p[i + n] = static_cast<Limb>(w);
+      top = static_cast<Limb>(w >> 64);
+    }
+  }
+  SubtractOnce(r, p + n, top, ctx);
+}
+
+template <uint32_t kFixed>
+MARLINOK_ADX void MulKernel(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
+  const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
+  Limb* p = ctx->scratch;
+  for (uint32_t i = 0; i < n; ++i) p[i] = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    if constexpr (kFixed != 0) {
+      ProductRow<kFixed>(p + i, y, x[i]);
+    } else {
+      p[i + n] = MulAddRow(p + i, y, n, x[i]);
+    }
+  }
+  Reduce<kFixed>(r, p, ctx);
+}
+
+template <uint32_t kFixed>
+MARLINOK_ADX void SqrKernel(Limb* r, const Limb* x, Montgomery* ctx) {
+  const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
+  Limb* p = ctx->scratch;
+  // The cross products x[i] * x[j], i < j, once: row i covers limbs
+  // 2i + 1 .. i + n - 1 and carries into limb i + n (limb 2n - 1 stays 0).
+  for (uint32_t i = 0; i < 2 * n; ++i) p[i] = 0;
+  for (uint32_t i = 0; i + 1 < n; ++i) {
+    p[i + n] = MulAddRow(p + 2 * i + 1, x + i + 1, n - 1 - i, x[i]);
+  }
+  DoubleAddSquares(p, x, n);
+  Reduce<kFixed>(r, p, ctx);
+}
+
+}  // namespace
+
+bool AdxSupported() noexcept {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+}
+
+void AdxMontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept {
+  switch (ctx->n) {
+    case 4:
+      return MulKernel<4>(r, x, y, ctx);
+    case 8:
+      return MulKernel<8>(r, x, y, ctx);
+    case 16:
+      return MulKernel<16>(r, x, y, ctx);
+    case 32:
+      return MulKernel<32>(r, x, y, ctx);
+    default:
+      return MulKernel<0>(r, x, y, ctx);
+  }
+}
+
+void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
+  switch (ctx->n) {
+    case 4:
+      return SqrKernel<4>(r, x, ctx);
+    case 8:
+      return SqrKernel<8>(r, x, ctx);
+    case 16:
+      return SqrKernel<16>(r, x, ctx);
+    case 32:
+      return SqrKernel<32>(r, x, ctx);
+    default:
+      return SqrKernel<0>(r, x, ctx);
+  }
+}
+
+#undef MARLINOK_ADX
+
+}  // namespace marlinok::rsa::detail
+
+#endif
