@@ -16,129 +16,156 @@ namespace {
 
 #define MARLINOK_ADX __attribute__((target("bmi2,adx")))
 
-// One limb of a row: t[j] += lo(x * y[j]) (CF chain) + the previous high half
-// (OF chain); the new high half goes to `hn` for the next limb.
-// One limb of a row: t[j] += lo(x * y[j]) (CF chain) + the previous high half
-// (OF chain); the new high half goes to `hn` for the next limb.
-#define MARLINOK_ROW_STEP(j, hn, hp)    \
-  "mulxq " #j "*8(%[y]), %[lo], %[" #hn \
-  "]\n\t"                               \
-  "adcxq " #j                           \
-  "*8(%[t]), %[lo]\n\t"                 \
-  "adoxq %[" #hp                        \
-  "], %[lo]\n\t"                        \
+// clang-format off
+// One limb of a row. Adding: t[j] += lo(x * y[j]) on the CF chain and the
+// previous high half `hp` on the OF chain. Setting: t[j] = lo(x * y[j]) + hp
+// on the OF chain alone, t[j] unread. The new high half goes to `hn`.
+#define MARLINOK_ADD_STEP(j, hn, hp)                \
+  "mulxq " #j "*8(%[y]), %[lo], %[" #hn "]\n\t"     \
+  "adcxq " #j "*8(%[t]), %[lo]\n\t"                 \
+  "adoxq %[" #hp "], %[lo]\n\t"                     \
   "movq %[lo], " #j "*8(%[t])\n\t"
-#define MARLINOK_ROW_PAIR(j, k) MARLINOK_ROW_STEP(j, h1, h0) MARLINOK_ROW_STEP(k, h0, h1)
-#define MARLINOK_ROW_4 MARLINOK_ROW_PAIR(0, 1) MARLINOK_ROW_PAIR(2, 3)
-#define MARLINOK_ROW_8 MARLINOK_ROW_4 MARLINOK_ROW_PAIR(4, 5) MARLINOK_ROW_PAIR(6, 7)
-#define MARLINOK_ROW_16                                                                      \
-  MARLINOK_ROW_8 MARLINOK_ROW_PAIR(8, 9) MARLINOK_ROW_PAIR(10, 11) MARLINOK_ROW_PAIR(12, 13) \
-      MARLINOK_ROW_PAIR(14, 15)
-#define MARLINOK_ROW_32                                                                         \
-  MARLINOK_ROW_16 MARLINOK_ROW_PAIR(16, 17) MARLINOK_ROW_PAIR(18, 19) MARLINOK_ROW_PAIR(20, 21) \
-      MARLINOK_ROW_PAIR(22, 23) MARLINOK_ROW_PAIR(24, 25) MARLINOK_ROW_PAIR(26, 27)             \
-          MARLINOK_ROW_PAIR(28, 29) MARLINOK_ROW_PAIR(30, 31)
+#define MARLINOK_SET_STEP(j, hn, hp)                \
+  "mulxq " #j "*8(%[y]), %[lo], %[" #hn "]\n\t"     \
+  "adoxq %[" #hp "], %[lo]\n\t"                     \
+  "movq %[lo], " #j "*8(%[t])\n\t"
+#define MARLINOK_PAIR(S, j, k) S(j, h1, h0) S(k, h0, h1)
+#define MARLINOK_ROW_4(S) MARLINOK_PAIR(S, 0, 1) MARLINOK_PAIR(S, 2, 3)
+#define MARLINOK_ROW_8(S) MARLINOK_ROW_4(S) MARLINOK_PAIR(S, 4, 5) MARLINOK_PAIR(S, 6, 7)
+#define MARLINOK_ROW_16(S)                                                       \
+  MARLINOK_ROW_8(S) MARLINOK_PAIR(S, 8, 9) MARLINOK_PAIR(S, 10, 11)              \
+  MARLINOK_PAIR(S, 12, 13) MARLINOK_PAIR(S, 14, 15)
+#define MARLINOK_ROW_32(S)                                                       \
+  MARLINOK_ROW_16(S) MARLINOK_PAIR(S, 16, 17) MARLINOK_PAIR(S, 18, 19)           \
+  MARLINOK_PAIR(S, 20, 21) MARLINOK_PAIR(S, 22, 23) MARLINOK_PAIR(S, 24, 25)     \
+  MARLINOK_PAIR(S, 26, 27) MARLINOK_PAIR(S, 28, 29) MARLINOK_PAIR(S, 30, 31)
 
-// t[0..len) += x * y[0..len); returns the limb carried out. The sum stays
-// below 2^(64 (len + 1)), so the carry limb cannot overflow. len >= 1. The
-// loops count with lea and jrcxz, which keep CF and OF intact.
-MARLINOK_ADX inline Limb MulAddRow(Limb* t, const Limb* y, uint64_t len, Limb x) {
+// A row of any length: single limbs first, then four at a time. The loops
+// count with lea and jrcxz, which leave CF and OF alone.
+#define MARLINOK_LOOP_ROW(S)                                                     \
+  __asm__ volatile(                                                              \
+      "xorl %k[zero], %k[zero]\n\t" /* also clears CF and OF */                  \
+      "xorl %k[h0], %k[h0]\n\t"                                                  \
+      "jrcxz 2f\n"                                                               \
+      "1:\n\t"                                                                   \
+      S(0, h1, h0)                                                               \
+      "movq %[h1], %[h0]\n\t"                                                    \
+      "leaq 8(%[t]), %[t]\n\t"                                                   \
+      "leaq 8(%[y]), %[y]\n\t"                                                   \
+      "leaq -1(%%rcx), %%rcx\n\t"                                                \
+      "jrcxz 2f\n\t"                                                             \
+      "jmp 1b\n"                                                                 \
+      "2:\n\t"                                                                   \
+      "movq %[groups], %%rcx\n\t"                                                \
+      "jrcxz 4f\n"                                                               \
+      "3:\n\t"                                                                   \
+      MARLINOK_ROW_4(S)                                                          \
+      "leaq 32(%[t]), %[t]\n\t"                                                  \
+      "leaq 32(%[y]), %[y]\n\t"                                                  \
+      "leaq -1(%%rcx), %%rcx\n\t"                                                \
+      "jrcxz 4f\n\t"                                                             \
+      "jmp 3b\n"                                                                 \
+      "4:\n\t"                                                                   \
+      "adcxq %[zero], %[h0]\n\t"                                                 \
+      "adoxq %[zero], %[h0]"                                                     \
+      : [t] "+&r"(t), [y] "+&r"(y), "+&c"(count), [lo] "=&r"(lo), [h0] "=&r"(h0),   \
+        [h1] "=&r"(h1), [zero] "=&r"(zero)                                       \
+      : [x] "d"(x), [groups] "r"(groups)                                         \
+      : "cc", "memory")
+
+// A row of a size with kernels of its own, unrolled in full.
+#define MARLINOK_FIXED_ROW(kRow, tail)                                           \
+  __asm__ volatile(                                                              \
+      "xorl %k[zero], %k[zero]\n\t"                                              \
+      "xorl %k[h0], %k[h0]\n\t"                                                  \
+      kRow                                                                       \
+      "adcxq %[zero], %[h0]\n\t"                                                 \
+      "adoxq %[zero], %[h0]\n\t"                                                 \
+      tail                                                                       \
+      : [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1), [zero] "=&r"(zero),      \
+        [top] "+&r"(top)                                                          \
+      : [t] "r"(t), [y] "r"(y), [x] "d"(x), [end] "i"(8 * kLen)                  \
+      : "cc", "memory")
+// The carry limb to t[kLen], which a product row writes first.
+#define MARLINOK_STORE_TAIL "movq %[h0], %c[end](%[t])"
+// A reduction row: (top, t[kLen]) = t[kLen] + carry + top for a top of 0 or 1;
+// the bit past t[kLen] waits in top for the next row.
+#define MARLINOK_CARRY_TAIL                                                      \
+  "negq %[top]\n\t" /* CF = top */                                               \
+  "adcq %c[end](%[t]), %[h0]\n\t"                                                \
+  "movq %[h0], %c[end](%[t])\n\t"                                                \
+  "sbbq %[top], %[top]\n\t"                                                      \
+  "negq %[top]"
+// clang-format on
+
+// t[0..len) (+)= x * y[0..len), adding when kAdd and setting otherwise;
+// returns the limb carried out. The sum stays below 2^(64 (len + 1)), so the
+// carry limb cannot overflow. len >= 1.
+template <bool kAdd>
+MARLINOK_ADX inline Limb MulRow(Limb* t, const Limb* y, uint64_t len, Limb x) {
   uint64_t count = len & 3;
   const uint64_t groups = len >> 2;
   Limb lo, h0, h1, zero;
-  __asm__ volatile(
-      "xorl %k[zero], %k[zero]\n\t"  // also clears CF and OF
-      "xorl %k[h0], %k[h0]\n\t"
-      "jrcxz 2f\n"
-      "1:\n\t"  // single limbs first
-      MARLINOK_ROW_STEP(0, h1, h0)
-      "movq %[h1], %[h0]\n\t"
-      "leaq 8(%[t]), %[t]\n\t"
-      "leaq 8(%[y]), %[y]\n\t"
-      "leaq -1(%%rcx), %%rcx\n\t"
-      "jrcxz 2f\n\t"
-      "jmp 1b\n"
-      "2:\n\t"
-      "movq %[groups], %%rcx\n\t"
-      "jrcxz 4f\n"
-      "3:\n\t"  // then four at a time
-      MARLINOK_ROW_4
-      "leaq 32(%[t]), %[t]\n\t"
-      "leaq 32(%[y]), %[y]\n\t"
-      "leaq -1(%%rcx), %%rcx\n\t"
-      "jrcxz 4f\n\t"
-      "jmp 3b\n"
-      "4:\n\t"
-      "adcxq %[zero], %[h0]\n\t"
-      "adoxq %[zero], %[h0]"
-      : [t] "+r"(t), [y] "+r"(y), "+c"(count), [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1),
-        [zero] "=&r"(zero)
-      : [x] "d"(x), [groups] "r"(groups)
-      : "cc", "memory");
+  if constexpr (kAdd) {
+    MARLINOK_LOOP_ROW(MARLINOK_ADD_STEP);
+  } else {
+    MARLINOK_LOOP_ROW(MARLINOK_SET_STEP);
+  }
   return h0;
 }
 
-// The rows of the sizes with kernels of their own, unrolled in full.
-#define MARLINOK_FIXED_ROW(kRow, tail)                                                      \
-  __asm__ volatile(                                                                         \
-      "xorl %k[zero], %k[zero]\n\t"                                                         \
-      "xorl %k[h0], %k[h0]\n\t" kRow                                                        \
-      "adcxq %[zero], %[h0]\n\t"                                                            \
-      "adoxq %[zero], %[h0]\n\t" tail                                                       \
-      : [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1), [zero] "=&r"(zero), [top] "+r"(top) \
-      : [t] "r"(t), [y] "r"(y), [x] "d"(x), [end] "i"(8 * kLen)                             \
-      : "cc", "memory")
-
-// t[0..kLen) += x * y; t[kLen] = the carry (a product row: t[kLen] is unused
-// before).
-#define MARLINOK_STORE_TAIL "movq %[h0], %c[end](%[t])"
-template <uint32_t kLen>
+// t[0..kLen) (+)= x * y; t[kLen] = the carry limb.
+template <uint32_t kLen, bool kAdd>
 MARLINOK_ADX inline void ProductRow(Limb* t, const Limb* y, Limb x) {
   Limb lo, h0, h1, zero, top = 0;  // top: unused here
-  if constexpr (kLen == 4) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_4, MARLINOK_STORE_TAIL);
+  if constexpr (kLen == 4 && kAdd) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 4) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 8 && kAdd) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
   } else if constexpr (kLen == 8) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_8, MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 16 && kAdd) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
   } else if constexpr (kLen == 16) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_16, MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kAdd) {
+    static_assert(kLen == 32, "a size without an unrolled row");
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
   } else {
     static_assert(kLen == 32, "a size without an unrolled row");
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_32, MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
   }
 }
 
-// t[0..kLen) += x * y, and (top, t[kLen]) = t[kLen] + carry + top for a top
-// of 0 or 1 (a reduction row; the bit past t[kLen] waits in top for the next).
-#define MARLINOK_CARRY_TAIL        \
-  "negq %[top]\n\t" /* CF = top */ \
-  "adcq %c[end](%[t]), %[h0]\n\t"  \
-  "movq %[h0], %c[end](%[t])\n\t"  \
-  "sbbq %[top], %[top]\n\t"        \
-  "negq %[top]"
+// t[0..kLen) += x * y with the reduction row's carry into t[kLen] and top.
 template <uint32_t kLen>
 MARLINOK_ADX inline void ReduceRow(Limb* t, const Limb* y, Limb x, Limb& top) {
   Limb lo, h0, h1, zero;
   if constexpr (kLen == 4) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_4, MARLINOK_CARRY_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
   } else if constexpr (kLen == 8) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_8, MARLINOK_CARRY_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
   } else if constexpr (kLen == 16) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_16, MARLINOK_CARRY_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
   } else {
     static_assert(kLen == 32, "a size without an unrolled row");
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_32, MARLINOK_CARRY_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
   }
 }
 
 #undef MARLINOK_STORE_TAIL
 #undef MARLINOK_CARRY_TAIL
 #undef MARLINOK_FIXED_ROW
+#undef MARLINOK_LOOP_ROW
 #undef MARLINOK_ROW_32
 #undef MARLINOK_ROW_16
 #undef MARLINOK_ROW_8
 #undef MARLINOK_ROW_4
-#undef MARLINOK_ROW_PAIR
-#undef MARLINOK_ROW_STEP
+#undef MARLINOK_PAIR
+#undef MARLINOK_SET_STEP
+#undef MARLINOK_ADD_STEP
 
 // p (2n limbs) = 2p + the squares x[i]^2 at limb 2i. The doubling runs on the
 // CF chain (adcx a, a shifts the top bit of a into the next limb) and the
@@ -165,8 +192,8 @@ MARLINOK_ADX inline void DoubleAddSquares(Limb* p, const Limb* x, uint64_t n) {
       "jrcxz 2f\n\t"
       "jmp 1b\n"
       "2:"
-      : [p] "+r"(p), [x] "+r"(x),
-        "+c"(n), [a] "=&r"(a), [b] "=&r"(b), [lo] "=&r"(lo), [hi] "=&r"(hi)
+      : [p] "+&r"(p), [x] "+&r"(x),
+        "+&c"(n), [a] "=&r"(a), [b] "=&r"(b), [lo] "=&r"(lo), [hi] "=&r"(hi)
       :
       : "rdx", "cc", "memory");
 }
@@ -197,7 +224,7 @@ MARLINOK_ADX inline void Reduce(Limb* r, Limb* p, Montgomery* ctx) {
     if constexpr (kFixed != 0) {
       ReduceRow<kFixed>(p + i, ctx->m, p[i] * minv, top);
     } else {
-      const Limb carry = MulAddRow(p + i, ctx->m, n, p[i] * minv);
+      const Limb carry = MulRow<true>(p + i, ctx->m, n, p[i] * minv);
       const WideLimb w = static_cast<WideLimb>(p[i + n]) + carry + top;
       p[i + n] = static_cast<Limb>(w);
       top = static_cast<Limb>(w >> 64);
@@ -210,13 +237,14 @@ template <uint32_t kFixed>
 MARLINOK_ADX void MulKernel(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
   const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
   Limb* p = ctx->scratch;
-  for (uint32_t i = 0; i < n; ++i) p[i] = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    if constexpr (kFixed != 0) {
-      ProductRow<kFixed>(p + i, y, x[i]);
-    } else {
-      p[i + n] = MulAddRow(p + i, y, n, x[i]);
-    }
+  // Row i covers limbs i .. i + n - 1 and carries into limb i + n; the first
+  // row sets its limbs, so nothing needs clearing.
+  if constexpr (kFixed != 0) {
+    ProductRow<kFixed, false>(p, y, x[0]);
+    for (uint32_t i = 1; i < n; ++i) ProductRow<kFixed, true>(p + i, y, x[i]);
+  } else {
+    p[n] = MulRow<false>(p, y, n, x[0]);
+    for (uint32_t i = 1; i < n; ++i) p[i + n] = MulRow<true>(p + i, y, n, x[i]);
   }
   Reduce<kFixed>(r, p, ctx);
 }
@@ -226,10 +254,13 @@ MARLINOK_ADX void SqrKernel(Limb* r, const Limb* x, Montgomery* ctx) {
   const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
   Limb* p = ctx->scratch;
   // The cross products x[i] * x[j], i < j, once: row i covers limbs
-  // 2i + 1 .. i + n - 1 and carries into limb i + n (limb 2n - 1 stays 0).
-  for (uint32_t i = 0; i < 2 * n; ++i) p[i] = 0;
-  for (uint32_t i = 0; i + 1 < n; ++i) {
-    p[i + n] = MulAddRow(p + 2 * i + 1, x + i + 1, n - 1 - i, x[i]);
+  // 2i + 1 .. i + n - 1 and carries into limb i + n; the first row sets its
+  // limbs, so only limbs 0 and 2n - 1 need clearing.
+  p[0] = 0;
+  p[2 * n - 1] = 0;
+  if (n > 1) p[n] = MulRow<false>(p + 1, x + 1, n - 1, x[0]);
+  for (uint32_t i = 1; i + 1 < n; ++i) {
+    p[i + n] = MulRow<true>(p + 2 * i + 1, x + i + 1, n - 1 - i, x[i]);
   }
   DoubleAddSquares(p, x, n);
   Reduce<kFixed>(r, p, ctx);
