@@ -30,13 +30,19 @@ namespace {
   "adoxq %[" #hp "], %[lo]\n\t"                     \
   "movq %[lo], " #j "*8(%[t])\n\t"
 #define MARLINOK_PAIR(S, j, k) S(j, h1, h0) S(k, h0, h1)
-#define MARLINOK_ROW_4(S) MARLINOK_PAIR(S, 0, 1) MARLINOK_PAIR(S, 2, 3)
-#define MARLINOK_ROW_8(S) MARLINOK_ROW_4(S) MARLINOK_PAIR(S, 4, 5) MARLINOK_PAIR(S, 6, 7)
-#define MARLINOK_ROW_16(S)                                                       \
-  MARLINOK_ROW_8(S) MARLINOK_PAIR(S, 8, 9) MARLINOK_PAIR(S, 10, 11)              \
+// The first four limbs of a row; the U form also keeps limb 1 once it is
+// final, from which the reduction row's tail forms the next row's multiplier
+// u = t[1] * minv in a register (imul changes the flags, so it has to wait for
+// the tail), sparing the next row a trip of t[1] through memory.
+#define MARLINOK_QUAD(S) MARLINOK_PAIR(S, 0, 1) MARLINOK_PAIR(S, 2, 3)
+#define MARLINOK_QUAD_U(S) MARLINOK_PAIR(S, 0, 1) "movq %[lo], %[u]\n\t" MARLINOK_PAIR(S, 2, 3)
+#define MARLINOK_ROW_4(Q, S) Q(S)
+#define MARLINOK_ROW_8(Q, S) Q(S) MARLINOK_PAIR(S, 4, 5) MARLINOK_PAIR(S, 6, 7)
+#define MARLINOK_ROW_16(Q, S)                                                    \
+  MARLINOK_ROW_8(Q, S) MARLINOK_PAIR(S, 8, 9) MARLINOK_PAIR(S, 10, 11)           \
   MARLINOK_PAIR(S, 12, 13) MARLINOK_PAIR(S, 14, 15)
-#define MARLINOK_ROW_32(S)                                                       \
-  MARLINOK_ROW_16(S) MARLINOK_PAIR(S, 16, 17) MARLINOK_PAIR(S, 18, 19)           \
+#define MARLINOK_ROW_32(Q, S)                                                    \
+  MARLINOK_ROW_16(Q, S) MARLINOK_PAIR(S, 16, 17) MARLINOK_PAIR(S, 18, 19)        \
   MARLINOK_PAIR(S, 20, 21) MARLINOK_PAIR(S, 22, 23) MARLINOK_PAIR(S, 24, 25)     \
   MARLINOK_PAIR(S, 26, 27) MARLINOK_PAIR(S, 28, 29) MARLINOK_PAIR(S, 30, 31)
 
@@ -59,7 +65,7 @@ namespace {
       "movq %[groups], %%rcx\n\t"                                                \
       "jrcxz 4f\n"                                                               \
       "3:\n\t"                                                                   \
-      MARLINOK_ROW_4(S)                                                          \
+      MARLINOK_QUAD(S)                                                           \
       "leaq 32(%[t]), %[t]\n\t"                                                  \
       "leaq 32(%[y]), %[y]\n\t"                                                  \
       "leaq -1(%%rcx), %%rcx\n\t"                                                \
@@ -83,8 +89,8 @@ namespace {
       "adoxq %[zero], %[h0]\n\t"                                                 \
       tail                                                                       \
       : [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1), [zero] "=&r"(zero),      \
-        [top] "+&r"(top)                                                          \
-      : [t] "r"(t), [y] "r"(y), [x] "d"(x), [end] "i"(8 * kLen)                  \
+        [top] "+&r"(top), [u] "=&r"(u)                                           \
+      : [t] "r"(t), [y] "r"(y), [x] "d"(x), [end] "i"(8 * kLen), [minv] "r"(minv) \
       : "cc", "memory")
 // The carry limb to t[kLen], which a product row writes first.
 #define MARLINOK_STORE_TAIL "movq %[h0], %c[end](%[t])"
@@ -95,7 +101,8 @@ namespace {
   "adcq %c[end](%[t]), %[h0]\n\t"                                                \
   "movq %[h0], %c[end](%[t])\n\t"                                                \
   "sbbq %[top], %[top]\n\t"                                                      \
-  "negq %[top]"
+  "negq %[top]\n\t"                                                         \
+  "imulq %[minv], %[u]"
 // clang-format on
 
 // t[0..len) (+)= x * y[0..len), adding when kAdd and setting otherwise;
@@ -117,42 +124,45 @@ MARLINOK_ADX inline Limb MulRow(Limb* t, const Limb* y, uint64_t len, Limb x) {
 // t[0..kLen) (+)= x * y; t[kLen] = the carry limb.
 template <uint32_t kLen, bool kAdd>
 MARLINOK_ADX inline void ProductRow(Limb* t, const Limb* y, Limb x) {
-  Limb lo, h0, h1, zero, top = 0;  // top: unused here
+  Limb lo, h0, h1, zero, u, top = 0;  // top, u, minv: unused here
+  const Limb minv = 0;
   if constexpr (kLen == 4 && kAdd) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_QUAD, MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
   } else if constexpr (kLen == 4) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_QUAD, MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
   } else if constexpr (kLen == 8 && kAdd) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_QUAD, MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
   } else if constexpr (kLen == 8) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_QUAD, MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
   } else if constexpr (kLen == 16 && kAdd) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_QUAD, MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
   } else if constexpr (kLen == 16) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_QUAD, MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
   } else if constexpr (kAdd) {
     static_assert(kLen == 32, "a size without an unrolled row");
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_QUAD, MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
   } else {
     static_assert(kLen == 32, "a size without an unrolled row");
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_QUAD, MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
   }
 }
 
-// t[0..kLen) += x * y with the reduction row's carry into t[kLen] and top.
+// t[0..kLen) += x * y with the reduction row's carry into t[kLen] and top;
+// returns the next row's multiplier, (new t[1]) * minv.
 template <uint32_t kLen>
-MARLINOK_ADX inline void ReduceRow(Limb* t, const Limb* y, Limb x, Limb& top) {
-  Limb lo, h0, h1, zero;
+MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Limb& top) {
+  Limb lo, h0, h1, zero, u;
   if constexpr (kLen == 4) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_QUAD_U, MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
   } else if constexpr (kLen == 8) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_QUAD_U, MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
   } else if constexpr (kLen == 16) {
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_QUAD_U, MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
   } else {
     static_assert(kLen == 32, "a size without an unrolled row");
-    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_QUAD_U, MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
   }
+  return u;
 }
 
 #undef MARLINOK_STORE_TAIL
@@ -163,6 +173,8 @@ MARLINOK_ADX inline void ReduceRow(Limb* t, const Limb* y, Limb x, Limb& top) {
 #undef MARLINOK_ROW_16
 #undef MARLINOK_ROW_8
 #undef MARLINOK_ROW_4
+#undef MARLINOK_QUAD_U
+#undef MARLINOK_QUAD
 #undef MARLINOK_PAIR
 #undef MARLINOK_SET_STEP
 #undef MARLINOK_ADD_STEP
@@ -220,10 +232,11 @@ MARLINOK_ADX inline void Reduce(Limb* r, Limb* p, Montgomery* ctx) {
   const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
   const Limb minv = ctx->minv;
   Limb top = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    if constexpr (kFixed != 0) {
-      ReduceRow<kFixed>(p + i, ctx->m, p[i] * minv, top);
-    } else {
+  if constexpr (kFixed != 0) {
+    Limb u = p[0] * minv;
+    for (uint32_t i = 0; i < n; ++i) u = ReduceRow<kFixed>(p + i, ctx->m, u, minv, top);
+  } else {
+    for (uint32_t i = 0; i < n; ++i) {
       const Limb carry = MulRow<true>(p + i, ctx->m, n, p[i] * minv);
       const WideLimb w = static_cast<WideLimb>(p[i + n]) + carry + top;
       p[i + n] = static_cast<Limb>(w);
