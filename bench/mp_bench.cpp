@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame/random_pool.h"
+#include "rsa/montgomery.h"
 #include "rsa/mp.h"
 
 namespace {
@@ -57,6 +58,26 @@ void BM_MpModExp(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_MpModExp)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
+
+// The same with the portable Montgomery kernels, where the processor has
+// faster ones.
+void BM_MpModExpPortable(benchmark::State& state) {
+  marlinok::rsa::detail::MontgomeryForcePortable(true);
+  BM_MpModExp(state);
+  marlinok::rsa::detail::MontgomeryForcePortable(false);
+}
+BENCHMARK(BM_MpModExpPortable)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
+
+// The Fermat test of a 1024-bit odd candidate (2^a mod a), the bulk of a
+// 2048-bit key's prime search.
+void BM_PassesFermatBase2(benchmark::State& state) {
+  Operands op = MakeOperands(static_cast<uint32_t>(state.range(0)));
+  const uint32_t n = static_cast<uint32_t>(op.modulus.size());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(marlinok::rsa::PassesFermatBase2(op.modulus.data(), n));
+  }
+}
+BENCHMARK(BM_PassesFermatBase2)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 void BM_OpenSslModExpMont(benchmark::State& state) {
   const Operands op = MakeOperands(static_cast<uint32_t>(state.range(0)));

@@ -3,6 +3,8 @@
 // Montgomery form.
 #include "rsa/montgomery.h"
 
+#include <atomic>
+
 #include "frame/wipe.h"
 #include "rsa/mp_internal.h"
 
@@ -211,11 +213,27 @@ void DoubleKernel(Limb* r, const Limb* x, Montgomery* ctx) {
 // outgrow the instruction cache.
 constexpr uint32_t kSizes[] = {256 / kLimbBits, 512 / kLimbBits, 1024 / kLimbBits};
 
+std::atomic<bool> force_portable{false};
+
+bool UseAdx() {
+#if MARLINOK_MP_ADX
+  static const bool supported = AdxSupported();
+  return supported && !force_portable.load(std::memory_order_relaxed);
+#else
+  return false;
+#endif
+}
+
 }  // namespace
+
+void MontgomeryForcePortable(bool on) noexcept {
+  force_portable.store(on, std::memory_order_relaxed);
+}
 
 void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd) noexcept {
   const uint32_t n = (dd + kDigitsPerLimb - 1) / kDigitsPerLimb;
   ctx->n = n;
+  ctx->adx = UseAdx();
   PackLimbs(ctx->m, n, d, dd);
   // Newton's iteration doubles the correct low bits of m^-1 each round,
   // starting from 3 (m * m = 1 mod 8 for odd m).
@@ -271,10 +289,16 @@ void MontgomeryLeave(MpDigit* a, uint32_t dd, const Limb* x, Montgomery* ctx) no
   }
 
 void MontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept {
+#if MARLINOK_MP_ADX
+  if (ctx->adx) return AdxMontgomeryMul(r, x, y, ctx);
+#endif
   MARLINOK_MONTGOMERY_DISPATCH(MulKernel, r, x, y, ctx)
 }
 
 void MontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
+#if MARLINOK_MP_ADX
+  if (ctx->adx) return AdxMontgomerySqr(r, x, ctx);
+#endif
   MARLINOK_MONTGOMERY_DISPATCH(SqrKernel, r, x, ctx)
 }
 

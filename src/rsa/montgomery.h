@@ -26,6 +26,15 @@ constexpr uint32_t kLimbBits = 8 * sizeof(Limb);
 constexpr uint32_t kDigitsPerLimb = kLimbBits / 32;
 constexpr uint32_t kMaxLimbs = (MP_MAX_DIGITS + kDigitsPerLimb - 1) / kDigitsPerLimb;
 
+// x86-64 has kernels of its own for processors with BMI2 and ADX, chosen at
+// run time (montgomery_adx.cpp).
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && \
+    !defined(MARLINOK_MP_NARROW_LIMBS)
+#define MARLINOK_MP_ADX 1
+#else
+#define MARLINOK_MP_ADX 0
+#endif
+
 // The modulus with its constants and the products' scratch; wiped by whoever
 // owns it.
 struct Montgomery {
@@ -33,6 +42,7 @@ struct Montgomery {
   Limb one[kMaxLimbs];  // R mod m, the Montgomery form of 1
   Limb minv;            // -m^-1 mod 2^kLimbBits
   uint32_t n;           // limbs
+  bool adx;             // the BMI2/ADX kernels serve this context
   Limb scratch[2 * kMaxLimbs + 2];
   Limb diff[kMaxLimbs];
 };
@@ -49,6 +59,19 @@ void MontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexc
 void MontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
 // r = 2x mod m; x < m; r may be x.
 void MontgomeryDouble(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
+
+// Restricts every later MontgomeryInit to the portable kernels (on) or lets
+// it pick the fastest the processor runs (off, the default); for the tests and
+// the benchmark, which compare the two.
+void MontgomeryForcePortable(bool on) noexcept;
+
+#if MARLINOK_MP_ADX
+// montgomery_adx.cpp: the processor has BMI2 and ADX; the kernels below may
+// only be called when it has.
+bool AdxSupported() noexcept;
+void AdxMontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept;
+void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
+#endif
 
 }  // namespace marlinok::rsa::detail
 

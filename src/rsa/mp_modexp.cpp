@@ -4,6 +4,10 @@
 // with multiply-then-divide products. Both give exactly b^c mod d.
 #include "frame/wipe.h"
 #include "rsa/montgomery.h"
+
+#if defined(__SSE2__) && MARLINOK_MP_ADX
+#include <emmintrin.h>
+#endif
 #include "rsa/mp.h"
 #include "rsa/mp_internal.h"
 
@@ -40,11 +44,36 @@ struct ExpWork {
 // in the addresses or branches.
 void Gather(Limb* out, const ExpWork& work, uint32_t entries, uint32_t index) {
   const uint32_t n = work.ctx.n;
-  for (uint32_t i = 0; i < n; ++i) out[i] = 0;
+  uint32_t i = 0;
+#if defined(__SSE2__) && MARLINOK_MP_ADX
+  // Two limbs a lane, up to sixteen limbs a pass held in eight registers.
+  for (; i + 2 <= n; i += 16) {
+    const uint32_t lanes = (n - i) / 2 < 8 ? (n - i) / 2 : 8;
+    __m128i acc[8];
+    for (uint32_t j = 0; j < 8; ++j) acc[j] = _mm_setzero_si128();
+    for (uint32_t k = 0; k < entries; ++k) {
+      const Limb equal = static_cast<Limb>(((k ^ index) - 1u) >> 31);  // index < 2^31
+      const __m128i mask = _mm_set1_epi64x(static_cast<long long>(static_cast<Limb>(0) - equal));
+      const Limb* row = work.table[k] + i;
+      for (uint32_t j = 0; j < lanes; ++j) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * j));
+        acc[j] = _mm_or_si128(acc[j], _mm_and_si128(v, mask));
+      }
+    }
+    for (uint32_t j = 0; j < lanes; ++j) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 2 * j), acc[j]);
+    }
+    if (lanes < 8) {
+      i += 2 * lanes;
+      break;
+    }
+  }
+#endif
+  for (uint32_t r = i; r < n; ++r) out[r] = 0;
   for (uint32_t k = 0; k < entries; ++k) {
-    const Limb equal = static_cast<Limb>(((k ^ index) - 1u) >> 31);  // index < 2^31
+    const Limb equal = static_cast<Limb>(((k ^ index) - 1u) >> 31);
     const Limb mask = static_cast<Limb>(0) - equal;
-    for (uint32_t i = 0; i < n; ++i) out[i] |= work.table[k][i] & mask;
+    for (uint32_t r = i; r < n; ++r) out[r] |= work.table[k][r] & mask;
   }
 }
 

@@ -1,0 +1,323 @@
+// Montgomery multiplication and squaring for x86-64 processors with BMI2 and
+// ADX: mulx leaves the flags alone, and adcx/adox carry through CF and OF
+// separately, so one pass over a row adds the low halves of the products on
+// one carry chain and the high halves on the other, with no flag saved or
+// restored in between. The product (or square) is formed by rows into a
+// double-length scratch number, then reduced row by row (REDC).
+#include "rsa/montgomery.h"
+
+#if MARLINOK_MP_ADX
+
+#include <immintrin.h>
+
+namespace marlinok::rsa::detail {
+
+namespace {
+
+#define MARLINOK_ADX __attribute__((target("bmi2,adx")))
+
+// clang-format off
+// One limb of a row. Adding: t[j] += lo(x * y[j]) on the CF chain and the
+// previous high half `hp` on the OF chain. Setting: t[j] = lo(x * y[j]) + hp
+// on the OF chain alone, t[j] unread. The new high half goes to `hn`.
+#define MARLINOK_ADD_STEP(j, hn, hp)                \
+  "mulxq " #j "*8(%[y]), %[lo], %[" #hn "]\n\t"     \
+  "adcxq " #j "*8(%[t]), %[lo]\n\t"                 \
+  "adoxq %[" #hp "], %[lo]\n\t"                     \
+  "movq %[lo], " #j "*8(%[t])\n\t"
+#define MARLINOK_SET_STEP(j, hn, hp)                \
+  "mulxq " #j "*8(%[y]), %[lo], %[" #hn "]\n\t"     \
+  "adoxq %[" #hp "], %[lo]\n\t"                     \
+  "movq %[lo], " #j "*8(%[t])\n\t"
+#define MARLINOK_PAIR(S, j, k) S(j, h1, h0) S(k, h0, h1)
+// The first four limbs of a row; the U form also keeps limb 1 once it is
+// final, from which the reduction row's tail forms the next row's multiplier
+// u = t[1] * minv in a register (imul changes the flags, so it has to wait for
+// the tail), sparing the next row a trip of t[1] through memory.
+#define MARLINOK_QUAD(S) MARLINOK_PAIR(S, 0, 1) MARLINOK_PAIR(S, 2, 3)
+#define MARLINOK_QUAD_U(S) MARLINOK_PAIR(S, 0, 1) "movq %[lo], %[u]\n\t" MARLINOK_PAIR(S, 2, 3)
+#define MARLINOK_ROW_4(Q, S) Q(S)
+#define MARLINOK_ROW_8(Q, S) Q(S) MARLINOK_PAIR(S, 4, 5) MARLINOK_PAIR(S, 6, 7)
+#define MARLINOK_ROW_16(Q, S)                                                    \
+  MARLINOK_ROW_8(Q, S) MARLINOK_PAIR(S, 8, 9) MARLINOK_PAIR(S, 10, 11)           \
+  MARLINOK_PAIR(S, 12, 13) MARLINOK_PAIR(S, 14, 15)
+#define MARLINOK_ROW_32(Q, S)                                                    \
+  MARLINOK_ROW_16(Q, S) MARLINOK_PAIR(S, 16, 17) MARLINOK_PAIR(S, 18, 19)        \
+  MARLINOK_PAIR(S, 20, 21) MARLINOK_PAIR(S, 22, 23) MARLINOK_PAIR(S, 24, 25)     \
+  MARLINOK_PAIR(S, 26, 27) MARLINOK_PAIR(S, 28, 29) MARLINOK_PAIR(S, 30, 31)
+
+// A row of any length: single limbs first, then four at a time. The loops
+// count with lea and jrcxz, which leave CF and OF alone.
+#define MARLINOK_LOOP_ROW(S)                                                     \
+  __asm__ volatile(                                                              \
+      "xorl %k[zero], %k[zero]\n\t" /* also clears CF and OF */                  \
+      "xorl %k[h0], %k[h0]\n\t"                                                  \
+      "jrcxz 2f\n"                                                               \
+      "1:\n\t"                                                                   \
+      S(0, h1, h0)                                                               \
+      "movq %[h1], %[h0]\n\t"                                                    \
+      "leaq 8(%[t]), %[t]\n\t"                                                   \
+      "leaq 8(%[y]), %[y]\n\t"                                                   \
+      "leaq -1(%%rcx), %%rcx\n\t"                                                \
+      "jrcxz 2f\n\t"                                                             \
+      "jmp 1b\n"                                                                 \
+      "2:\n\t"                                                                   \
+      "movq %[groups], %%rcx\n\t"                                                \
+      "jrcxz 4f\n"                                                               \
+      "3:\n\t"                                                                   \
+      MARLINOK_QUAD(S)                                                           \
+      "leaq 32(%[t]), %[t]\n\t"                                                  \
+      "leaq 32(%[y]), %[y]\n\t"                                                  \
+      "leaq -1(%%rcx), %%rcx\n\t"                                                \
+      "jrcxz 4f\n\t"                                                             \
+      "jmp 3b\n"                                                                 \
+      "4:\n\t"                                                                   \
+      "adcxq %[zero], %[h0]\n\t"                                                 \
+      "adoxq %[zero], %[h0]"                                                     \
+      : [t] "+&r"(t), [y] "+&r"(y), "+&c"(count), [lo] "=&r"(lo), [h0] "=&r"(h0),   \
+        [h1] "=&r"(h1), [zero] "=&r"(zero)                                       \
+      : [x] "d"(x), [groups] "r"(groups)                                         \
+      : "cc", "memory")
+
+// A row of a size with kernels of its own, unrolled in full.
+#define MARLINOK_FIXED_ROW(kRow, tail)                                           \
+  __asm__ volatile(                                                              \
+      "xorl %k[zero], %k[zero]\n\t"                                              \
+      "xorl %k[h0], %k[h0]\n\t"                                                  \
+      kRow                                                                       \
+      "adcxq %[zero], %[h0]\n\t"                                                 \
+      "adoxq %[zero], %[h0]\n\t"                                                 \
+      tail                                                                       \
+      : [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1), [zero] "=&r"(zero),      \
+        [top] "+&r"(top), [u] "=&r"(u)                                           \
+      : [t] "r"(t), [y] "r"(y), [x] "d"(x), [end] "i"(8 * kLen), [minv] "r"(minv) \
+      : "cc", "memory")
+// The carry limb to t[kLen], which a product row writes first.
+#define MARLINOK_STORE_TAIL "movq %[h0], %c[end](%[t])"
+// A reduction row: (top, t[kLen]) = t[kLen] + carry + top for a top of 0 or 1;
+// the bit past t[kLen] waits in top for the next row.
+#define MARLINOK_CARRY_TAIL                                                      \
+  "negq %[top]\n\t" /* CF = top */                                               \
+  "adcq %c[end](%[t]), %[h0]\n\t"                                                \
+  "movq %[h0], %c[end](%[t])\n\t"                                                \
+  "sbbq %[top], %[top]\n\t"                                                      \
+  "negq %[top]\n\t"                                                         \
+  "imulq %[minv], %[u]"
+// clang-format on
+
+// t[0..len) (+)= x * y[0..len), adding when kAdd and setting otherwise;
+// returns the limb carried out. The sum stays below 2^(64 (len + 1)), so the
+// carry limb cannot overflow. len >= 1.
+template <bool kAdd>
+MARLINOK_ADX inline Limb MulRow(Limb* t, const Limb* y, uint64_t len, Limb x) {
+  uint64_t count = len & 3;
+  const uint64_t groups = len >> 2;
+  Limb lo, h0, h1, zero;
+  if constexpr (kAdd) {
+    MARLINOK_LOOP_ROW(MARLINOK_ADD_STEP);
+  } else {
+    MARLINOK_LOOP_ROW(MARLINOK_SET_STEP);
+  }
+  return h0;
+}
+
+// t[0..kLen) (+)= x * y; t[kLen] = the carry limb.
+template <uint32_t kLen, bool kAdd>
+MARLINOK_ADX inline void ProductRow(Limb* t, const Limb* y, Limb x) {
+  Limb lo, h0, h1, zero, u, top = 0;  // top, u, minv: unused here
+  const Limb minv = 0;
+  if constexpr (kLen == 4 && kAdd) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_QUAD, MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 4) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_QUAD, MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 8 && kAdd) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_QUAD, MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 8) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_QUAD, MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 16 && kAdd) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_QUAD, MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kLen == 16) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_QUAD, MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+  } else if constexpr (kAdd) {
+    static_assert(kLen == 32, "a size without an unrolled row");
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_QUAD, MARLINOK_ADD_STEP), MARLINOK_STORE_TAIL);
+  } else {
+    static_assert(kLen == 32, "a size without an unrolled row");
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_QUAD, MARLINOK_SET_STEP), MARLINOK_STORE_TAIL);
+  }
+}
+
+// t[0..kLen) += x * y with the reduction row's carry into t[kLen] and top;
+// returns the next row's multiplier, (new t[1]) * minv.
+template <uint32_t kLen>
+MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Limb& top) {
+  Limb lo, h0, h1, zero, u;
+  if constexpr (kLen == 4) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_4(MARLINOK_QUAD_U, MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
+  } else if constexpr (kLen == 8) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_8(MARLINOK_QUAD_U, MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
+  } else if constexpr (kLen == 16) {
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_16(MARLINOK_QUAD_U, MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
+  } else {
+    static_assert(kLen == 32, "a size without an unrolled row");
+    MARLINOK_FIXED_ROW(MARLINOK_ROW_32(MARLINOK_QUAD_U, MARLINOK_ADD_STEP), MARLINOK_CARRY_TAIL);
+  }
+  return u;
+}
+
+#undef MARLINOK_STORE_TAIL
+#undef MARLINOK_CARRY_TAIL
+#undef MARLINOK_FIXED_ROW
+#undef MARLINOK_LOOP_ROW
+#undef MARLINOK_ROW_32
+#undef MARLINOK_ROW_16
+#undef MARLINOK_ROW_8
+#undef MARLINOK_ROW_4
+#undef MARLINOK_QUAD_U
+#undef MARLINOK_QUAD
+#undef MARLINOK_PAIR
+#undef MARLINOK_SET_STEP
+#undef MARLINOK_ADD_STEP
+
+// p (2n limbs) = 2p + the squares x[i]^2 at limb 2i. The doubling runs on the
+// CF chain (adcx a, a shifts the top bit of a into the next limb) and the
+// squares on the OF chain; neither carries out of p, whose value ends below
+// 2^(128n).
+MARLINOK_ADX inline void DoubleAddSquares(Limb* p, const Limb* x, uint64_t n) {
+  Limb a, b, lo, hi;
+  __asm__ volatile(
+      "xorl %k[a], %k[a]\n\t"  // clears CF and OF
+      "1:\n\t"
+      "movq (%[x]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "movq (%[p]), %[a]\n\t"
+      "movq 8(%[p]), %[b]\n\t"
+      "adcxq %[a], %[a]\n\t"
+      "adcxq %[b], %[b]\n\t"
+      "adoxq %[lo], %[a]\n\t"
+      "adoxq %[hi], %[b]\n\t"
+      "movq %[a], (%[p])\n\t"
+      "movq %[b], 8(%[p])\n\t"
+      "leaq 8(%[x]), %[x]\n\t"
+      "leaq 16(%[p]), %[p]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "jrcxz 2f\n\t"
+      "jmp 1b\n"
+      "2:"
+      : [p] "+&r"(p), [x] "+&r"(x),
+        "+&c"(n), [a] "=&r"(a), [b] "=&r"(b), [lo] "=&r"(lo), [hi] "=&r"(hi)
+      :
+      : "rdx", "cc", "memory");
+}
+
+// r = t - m when (top, t) >= m, else t, for (top, t) < 2m; chosen by a mask.
+MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgomery* ctx) {
+  const uint32_t n = ctx->n;
+  Limb* diff = ctx->diff;
+  unsigned char borrow = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    unsigned long long d;
+    borrow = _subborrow_u64(borrow, t[i], ctx->m[i], &d);
+    diff[i] = d;
+  }
+  const Limb keep_diff = static_cast<Limb>(0) - static_cast<Limb>(1 ^ (top ^ borrow));
+  for (uint32_t i = 0; i < n; ++i) r[i] = (diff[i] & keep_diff) | (t[i] & ~keep_diff);
+}
+
+// REDC of the 2n-limb p (< m * R) into r: row i adds u * m with u chosen to
+// clear limb i; the carries past a row's end collect in `top`. kFixed is the
+// limb count of an unrolled size, or 0.
+template <uint32_t kFixed>
+MARLINOK_ADX inline void Reduce(Limb* r, Limb* p, Montgomery* ctx) {
+  const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
+  const Limb minv = ctx->minv;
+  Limb top = 0;
+  if constexpr (kFixed != 0) {
+    Limb u = p[0] * minv;
+    for (uint32_t i = 0; i < n; ++i) u = ReduceRow<kFixed>(p + i, ctx->m, u, minv, top);
+  } else {
+    for (uint32_t i = 0; i < n; ++i) {
+      const Limb carry = MulRow<true>(p + i, ctx->m, n, p[i] * minv);
+      const WideLimb w = static_cast<WideLimb>(p[i + n]) + carry + top;
+      p[i + n] = static_cast<Limb>(w);
+      top = static_cast<Limb>(w >> 64);
+    }
+  }
+  SubtractOnce(r, p + n, top, ctx);
+}
+
+template <uint32_t kFixed>
+MARLINOK_ADX void MulKernel(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
+  const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
+  Limb* p = ctx->scratch;
+  // Row i covers limbs i .. i + n - 1 and carries into limb i + n; the first
+  // row sets its limbs, so nothing needs clearing.
+  if constexpr (kFixed != 0) {
+    ProductRow<kFixed, false>(p, y, x[0]);
+    for (uint32_t i = 1; i < n; ++i) ProductRow<kFixed, true>(p + i, y, x[i]);
+  } else {
+    p[n] = MulRow<false>(p, y, n, x[0]);
+    for (uint32_t i = 1; i < n; ++i) p[i + n] = MulRow<true>(p + i, y, n, x[i]);
+  }
+  Reduce<kFixed>(r, p, ctx);
+}
+
+template <uint32_t kFixed>
+MARLINOK_ADX void SqrKernel(Limb* r, const Limb* x, Montgomery* ctx) {
+  const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
+  Limb* p = ctx->scratch;
+  // The cross products x[i] * x[j], i < j, once: row i covers limbs
+  // 2i + 1 .. i + n - 1 and carries into limb i + n; the first row sets its
+  // limbs, so only limbs 0 and 2n - 1 need clearing.
+  p[0] = 0;
+  p[2 * n - 1] = 0;
+  if (n > 1) p[n] = MulRow<false>(p + 1, x + 1, n - 1, x[0]);
+  for (uint32_t i = 1; i + 1 < n; ++i) {
+    p[i + n] = MulRow<true>(p + 2 * i + 1, x + i + 1, n - 1 - i, x[i]);
+  }
+  DoubleAddSquares(p, x, n);
+  Reduce<kFixed>(r, p, ctx);
+}
+
+}  // namespace
+
+bool AdxSupported() noexcept {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+}
+
+void AdxMontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept {
+  switch (ctx->n) {
+    case 4:
+      return MulKernel<4>(r, x, y, ctx);
+    case 8:
+      return MulKernel<8>(r, x, y, ctx);
+    case 16:
+      return MulKernel<16>(r, x, y, ctx);
+    case 32:
+      return MulKernel<32>(r, x, y, ctx);
+    default:
+      return MulKernel<0>(r, x, y, ctx);
+  }
+}
+
+void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
+  switch (ctx->n) {
+    case 4:
+      return SqrKernel<4>(r, x, ctx);
+    case 8:
+      return SqrKernel<8>(r, x, ctx);
+    case 16:
+      return SqrKernel<16>(r, x, ctx);
+    case 32:
+      return SqrKernel<32>(r, x, ctx);
+    default:
+      return SqrKernel<0>(r, x, ctx);
+  }
+}
+
+#undef MARLINOK_ADX
+
+}  // namespace marlinok::rsa::detail
+
+#endif
