@@ -28,12 +28,7 @@ int RunDecrypt(const std::vector<std::string>& args) {
   Block message = block;
   if (!o.raw && !OpenEncryptionBlock(block, &message))
     return Fail("not a PKCS #1 v1.5 encryption block (try --raw)");
-  if (!o.output.empty()) {
-    if (!WriteFile(o.output, message)) return Fail("cannot write '" + o.output + "'");
-  } else {
-    std::printf("%s\n", Hex(message.data(), message.size()).c_str());
-  }
-  return kExitOk;
+  return Emit(o.output, message);
 }
 
 }  // namespace

@@ -42,26 +42,6 @@ int32_t GenerateInto(uint32_t bits, uint32_t pairType) {
   return QM_GenAsymmetricKey(kContainer, &publicRef, &privateRef, bits, 0, pairType);
 }
 
-Block Digest(uint32_t algId, const Block& data) {
-  Block digest(20);
-  uint32_t length = static_cast<uint32_t>(digest.size());
-  if (QM_Digest(digest.data(), &length, data.data(), static_cast<uint32_t>(data.size()), algId) !=
-      ERR_OK)
-    return {};
-  digest.resize(algId == CALG_MD5 ? 16 : 20);
-  return digest;
-}
-
-// Exports a stored public key as a PUBLICKEYBLOB.
-Block PublicBlob(KeyReference& key) {
-  DataBlob blob{0, nullptr};
-  if (QM_ExportPublicKey(key.Blob(), &blob) != ERR_OK) return {};
-  Block bytes(blob.length);
-  blob.data = bytes.data();
-  if (QM_ExportPublicKey(key.Blob(), &blob) != ERR_OK) return {};
-  return bytes;
-}
-
 // OpenSSL's own PKCS #1 v1.5 SHA-1 verification, on the PEM-encoded key.
 bool OpenSslVerifies(const Block& publicBlob, const Block& message, const Block& signature,
                      std::string* pem) {
@@ -106,7 +86,7 @@ int Walk(Steps& step, bool* created) {
 
   // Sign: the tool formats the PKCS #1 v1.5 block, the token raises it to d.
   KeyReference sigPrivate(kContainer, false, true), sigPublic(kContainer, false, false);
-  const Block block = SignatureBlock(CALG_SHA1, Digest(CALG_SHA1, message), 256);
+  const Block block = SignatureBlock(CALG_SHA1, TokenDigest(CALG_SHA1, message, &status), 256);
   Block signature(256);
   uint32_t length = 0;
   status = QM_AsymmetricSignData(sigPrivate.Blob(), block.data(), 256, signature.data(), &length,
@@ -122,7 +102,7 @@ int Walk(Steps& step, bool* created) {
   step.Done("verified the signature with the token");
 
   std::string pem;
-  if (!OpenSslVerifies(PublicBlob(sigPublic), message, signature, &pem))
+  if (!OpenSslVerifies(ExportedPublicBlob(sigPublic, &status), message, signature, &pem))
     return Fail("OpenSSL rejects the signature");
   step.Done("verified it with OpenSSL too, from the exported PEM public key (" +
             std::to_string(pem.size()) + " bytes)");
@@ -135,7 +115,7 @@ int Walk(Steps& step, bool* created) {
   step.Done("generated a 3DES session key");
 
   KeyReference exPublic(kContainer, true, false), exPrivate(kContainer, true, true);
-  Block publicBlob = PublicBlob(exPublic);
+  Block publicBlob = ExportedPublicBlob(exPublic, &status);
   DataBlob blobIn{static_cast<uint32_t>(publicBlob.size()), publicBlob.data()};
   Block record(MARLINOK_PUBLIC_RECORD_BYTES);
   DataBlob recordOut{MARLINOK_PUBLIC_RECORD_BYTES, record.data()};

@@ -32,12 +32,7 @@ int RunEncrypt(const std::vector<std::string>& args) {
   status = QM_AsymmetricEncrypt(key.Blob(), 0, 0, cipher.data(), &k, block.data(),
                                 static_cast<uint32_t>(block.size()), CALG_RSA_KEYX);
   if (status != ERR_OK) return Fail("encryption failed", status);
-  if (!o.output.empty()) {
-    if (!WriteFile(o.output, cipher)) return Fail("cannot write '" + o.output + "'");
-  } else {
-    std::printf("%s\n", Hex(cipher.data(), cipher.size()).c_str());
-  }
-  return kExitOk;
+  return Emit(o.output, cipher);
 }
 
 }  // namespace

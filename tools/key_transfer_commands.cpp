@@ -54,24 +54,10 @@ bool ParseTransferOptions(const std::vector<std::string>& args, TransferOptions*
   return true;
 }
 
-// Writes binary output to -o FILE, or hex to standard output.
-int Emit(const RsaOptions& o, const Block& bytes) {
-  if (o.output.empty()) {
-    std::printf("%s\n", Hex(bytes.data(), bytes.size()).c_str());
-    return kExitOk;
-  }
-  if (!WriteFile(o.output, bytes)) return Fail("cannot write '" + o.output + "'");
-  return kExitOk;
-}
-
 int ExportPublicPem(KeyReference& key, const RsaOptions& o) {
-  DataBlob blob{0, nullptr};
-  int32_t status = QM_ExportPublicKey(key.Blob(), &blob);
+  int32_t status = ERR_OK;
+  const Block bytes = ExportedPublicBlob(key, &status);
   if (status != ERR_OK) return Fail("no public key at " + key.Path(), status);
-  Block bytes(blob.length);
-  blob.data = bytes.data();
-  status = QM_ExportPublicKey(key.Blob(), &blob);
-  if (status != ERR_OK) return Fail("public key export failed", status);
   const unsigned char* p = bytes.data();
   PkeyPtr pkey(b2i_PublicKey(&p, static_cast<long>(bytes.size())), &EVP_PKEY_free);
   if (!pkey) return Fail("OpenSSL cannot read the exported public key");
@@ -85,14 +71,10 @@ int ExportPublicPem(KeyReference& key, const RsaOptions& o) {
 
 int ExportBlob(KeyReference& key, const TransferOptions& o) {
   if (o.format == "blob") {
-    DataBlob blob{0, nullptr};
-    int32_t status = QM_ExportPublicKey(key.Blob(), &blob);
+    int32_t status = ERR_OK;
+    const Block bytes = ExportedPublicBlob(key, &status);
     if (status != ERR_OK) return Fail("no public key at " + key.Path(), status);
-    Block bytes(blob.length);
-    blob.data = bytes.data();
-    status = QM_ExportPublicKey(key.Blob(), &blob);
-    if (status != ERR_OK) return Fail("public key export failed", status);
-    return Emit(o.rsa, bytes);
+    return Emit(o.rsa.output, bytes);
   }
   Block wrapKeyBytes;
   DataBlob wrapKey{0, nullptr};
@@ -111,7 +93,7 @@ int ExportBlob(KeyReference& key, const TransferOptions& o) {
   status = QM_ExportPrivateKey(key.Blob(), wrap, &blob, algId);
   if (status != ERR_OK) return Fail("private key export failed", status);
   bytes.resize(wrap != nullptr ? blob.length : bytes.size());
-  return Emit(o.rsa, bytes);
+  return Emit(o.rsa.output, bytes);
 }
 
 int RunExport(const std::vector<std::string>& args) {

@@ -89,6 +89,15 @@ inline bool WriteFile(const std::string& path, const Block& bytes) {
   return static_cast<bool>(out);
 }
 
+// The bytes go to `path` when one was given (-o), else as hex to standard output.
+int Emit(const std::string& path, const Block& bytes);
+
+// The MD5 or SHA-1 digest of `data` through the token; empty when it fails.
+Block TokenDigest(uint32_t algId, const Block& data, int32_t* status);
+
+// A stored public key as a PUBLICKEYBLOB; empty (with the status) when it fails.
+Block ExportedPublicBlob(KeyReference& key, int32_t* status);
+
 // Options shared by the RSA commands.
 struct RsaOptions {
   std::vector<std::string> positional;

@@ -17,12 +17,9 @@ int RunSign(const std::vector<std::string>& args) {
   if (!ReadFile(o.positional[1], &data, &error)) return Fail(error);
 
   const uint32_t algId = o.md5 ? CALG_MD5 : CALG_SHA1;
-  Block digest(20);
-  uint32_t digestLength = static_cast<uint32_t>(digest.size());
-  int32_t status = QM_Digest(digest.data(), &digestLength, data.data(),
-                             static_cast<uint32_t>(data.size()), algId);
+  int32_t status = ERR_OK;
+  const Block digest = TokenDigest(algId, data, &status);
   if (status != ERR_OK) return Fail("digest failed", status);
-  digest.resize(o.md5 ? 16 : 20);
 
   KeyReference key(o.positional[0], o.exchange, true);
   uint32_t k = 0;
@@ -33,12 +30,7 @@ int RunSign(const std::vector<std::string>& args) {
   Block signature(k);
   status = QM_AsymmetricSignData(key.Blob(), block.data(), k, signature.data(), &k, CALG_RSA_SIGN);
   if (status != ERR_OK) return Fail("signing failed", status);
-  if (!o.output.empty()) {
-    if (!WriteFile(o.output, signature)) return Fail("cannot write '" + o.output + "'");
-  } else {
-    std::printf("%s\n", Hex(signature.data(), signature.size()).c_str());
-  }
-  return kExitOk;
+  return Emit(o.output, signature);
 }
 
 }  // namespace

@@ -92,12 +92,7 @@ int RunCipher(const Command& command, const std::vector<std::string>& args, bool
     if (pad < 1 || pad > 8 || pad > out.size()) return Fail("wrong key, or not padded data");
     out.resize(out.size() - pad);
   }
-  if (o.output.empty()) {
-    std::printf("%s\n", Hex(out.data(), out.size()).c_str());
-  } else if (!WriteFile(o.output, out)) {
-    return Fail("cannot write '" + o.output + "'");
-  }
-  return kExitOk;
+  return Emit(o.output, out);
 }
 
 int RunSymkey(const std::vector<std::string>& args) {

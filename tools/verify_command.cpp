@@ -19,12 +19,9 @@ int RunVerify(const std::vector<std::string>& args) {
     return Fail(error);
 
   const uint32_t algId = o.md5 ? CALG_MD5 : CALG_SHA1;
-  Block digest(20);
-  uint32_t digestLength = static_cast<uint32_t>(digest.size());
-  int32_t status = QM_Digest(digest.data(), &digestLength, data.data(),
-                             static_cast<uint32_t>(data.size()), algId);
+  int32_t status = ERR_OK;
+  const Block digest = TokenDigest(algId, data, &status);
   if (status != ERR_OK) return Fail("digest failed", status);
-  digest.resize(o.md5 ? 16 : 20);
 
   KeyReference key(o.positional[0], o.exchange, false);
   // The size query of verify answers -1 with the length stored.

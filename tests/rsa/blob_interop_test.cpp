@@ -18,16 +18,6 @@ namespace {
 
 using PkeyPtr = marlinok::test::PkeyPtr;
 
-Bytes OpenSslBlob(const EVP_PKEY* key, bool privateBlob) {
-  BIO* bio = BIO_new(BIO_s_mem());
-  const int written = privateBlob ? i2b_PrivateKey_bio(bio, key) : i2b_PublicKey_bio(bio, key);
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
-  Bytes out(data, data + (written > 0 ? size : 0));
-  BIO_free(bio);
-  return out;
-}
-
 Bytes Param(const EVP_PKEY* key, const char* name) {
   BIGNUM* bn = nullptr;
   if (EVP_PKEY_get_bn_param(key, name, &bn) != 1) return {};
@@ -130,7 +120,7 @@ TEST_F(BlobInteropTest, GeneratedPairsExportToBlobsOpenSslAccepts) {
 TEST_F(BlobInteropTest, OpenSslPrivateBlobImportsAndComputesAsOpenSslDoes) {
   for (uint32_t bits : {1024u, 2048u}) {
     PkeyPtr key = marlinok::test::GenerateRsaKey(bits);
-    Bytes blob = OpenSslBlob(key.get(), true);
+    Bytes blob = marlinok::test::OpenSslKeyBlob(key.get(), true);
     DataBlob in{static_cast<uint32_t>(blob.size()), blob.data()};
     char pubPath[96], privPath[96];
     DataBlob pubRef{0, reinterpret_cast<uint8_t*>(pubPath)};
@@ -151,7 +141,7 @@ TEST_F(BlobInteropTest, OpenSslPrivateBlobImportsAndComputesAsOpenSslDoes) {
 
 TEST_F(BlobInteropTest, OpenSslPublicBlobImportsAndEncryptsAsOpenSslDoes) {
   PkeyPtr key = marlinok::test::GenerateRsaKey(2048);
-  Bytes blob = OpenSslBlob(key.get(), false);
+  Bytes blob = marlinok::test::OpenSslKeyBlob(key.get(), false);
   DataBlob in{static_cast<uint32_t>(blob.size()), blob.data()};
   Bytes record(516);
   DataBlob out{516, record.data()};

@@ -17,24 +17,6 @@ namespace {
 using test::Bytes;
 using test::ToHex;
 
-const test::PkeyPtr& OpenSslKey(uint32_t bits) {
-  static std::map<uint32_t, test::PkeyPtr> keys;
-  auto it = keys.find(bits);
-  if (it == keys.end()) it = keys.emplace(bits, test::GenerateRsaKey(bits)).first;
-  return it->second;
-}
-
-// OpenSSL's own PUBLICKEYBLOB or PRIVATEKEYBLOB of a key.
-Bytes OpenSslBlob(const EVP_PKEY* key, bool privateBlob) {
-  BIO* bio = BIO_new(BIO_s_mem());
-  const int written = privateBlob ? i2b_PrivateKey_bio(bio, key) : i2b_PublicKey_bio(bio, key);
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
-  Bytes out(data, data + (written > 0 ? size : 0));
-  BIO_free(bio);
-  return out;
-}
-
 void SetBits(Bytes& blob, uint32_t bits) {
   for (int i = 0; i < 4; ++i) blob[12 + i] = static_cast<uint8_t>(bits >> (8 * i));
 }
@@ -77,8 +59,8 @@ class KeyImportTest : public ::testing::Test {
 
 TEST_F(KeyImportTest, PublicBlobBecomesTheRecordAndIsRegistered) {
   for (uint32_t bits : {512u, 1024u, 2048u}) {
-    const test::RsaNumbers numbers = test::NumbersOf(OpenSslKey(bits).get());
-    Bytes blob = OpenSslBlob(OpenSslKey(bits).get(), false);
+    const test::RsaNumbers numbers = test::NumbersOf(test::SharedRsaKey(bits));
+    Bytes blob = test::OpenSslKeyBlob(test::SharedRsaKey(bits), false);
     DataBlob in{static_cast<uint32_t>(blob.size()), blob.data()};
     Bytes record(600, 0xA5);
     DataBlob out{600, record.data()};
@@ -92,7 +74,7 @@ TEST_F(KeyImportTest, PublicBlobBecomesTheRecordAndIsRegistered) {
 }
 
 TEST_F(KeyImportTest, PublicImportRefusals) {
-  Bytes good = OpenSslBlob(OpenSslKey(1024).get(), false);
+  Bytes good = test::OpenSslKeyBlob(test::SharedRsaKey(1024), false);
   Bytes record(516, 0xA5);
   DataBlob out{516, record.data()};
   DataBlob shortOut{515, record.data()};
@@ -132,8 +114,8 @@ TEST_F(KeyImportTest, PublicImportRefusals) {
 
 TEST_F(KeyImportTest, PrivateBlobFromOpenSslIsStoredAndExportsBackIdentically) {
   for (uint32_t bits : {512u, 1024u, 2048u}) {
-    const test::RsaNumbers numbers = test::NumbersOf(OpenSslKey(bits).get());
-    const Bytes blob = OpenSslBlob(OpenSslKey(bits).get(), true);
+    const test::RsaNumbers numbers = test::NumbersOf(test::SharedRsaKey(bits));
+    const Bytes blob = test::OpenSslKeyBlob(test::SharedRsaKey(bits), true);
     std::string privateRef;
     ASSERT_EQ(ImportPrivate("alpha", blob, 1, &privateRef), ERR_OK) << bits;
     EXPECT_EQ(StoredValue("alpha", "PvkExh"), test::PrivateRecordOf(numbers));
@@ -150,7 +132,7 @@ TEST_F(KeyImportTest, PrivateBlobFromOpenSslIsStoredAndExportsBackIdentically) {
 }
 
 TEST_F(KeyImportTest, PrivateImportRefusalsStoreNothing) {
-  const Bytes good = OpenSslBlob(OpenSslKey(1024).get(), true);
+  const Bytes good = test::OpenSslKeyBlob(test::SharedRsaKey(1024), true);
   Bytes b1032 = good, b1000 = good, b2056(20 + 2 * 257 + 5 * 128 + 8, 0);
   SetBits(b1032, 1032);
   SetBits(b1000, 1000);
@@ -197,7 +179,7 @@ TEST_F(KeyImportTest, PlainSymmetricBlobNeedsTheExactLength) {
 }
 
 TEST_F(KeyImportTest, WrappedSymmetricKeyUnwrapsWithOpenSsl) {
-  const test::RsaNumbers numbers = test::NumbersOf(OpenSslKey(1024).get());
+  const test::RsaNumbers numbers = test::NumbersOf(test::SharedRsaKey(1024));
   Bytes record = test::PublicRecordOf(numbers);
   DataBlob wrap{0, record.data()};  // a direct record: its length is not read
   Bytes keyBytes = test::FromHex("00112233445566778899aabbccddeeff");
@@ -213,7 +195,7 @@ TEST_F(KeyImportTest, WrappedSymmetricKeyUnwrapsWithOpenSsl) {
             "00a40000");
 
   std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
-      EVP_PKEY_CTX_new(OpenSslKey(1024).get(), nullptr), &EVP_PKEY_CTX_free);
+      EVP_PKEY_CTX_new(test::SharedRsaKey(1024), nullptr), &EVP_PKEY_CTX_free);
   ASSERT_EQ(EVP_PKEY_decrypt_init(ctx.get()), 1);
   ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING), 1);
   Bytes block(128);
@@ -228,7 +210,7 @@ TEST_F(KeyImportTest, WrappedSymmetricKeyUnwrapsWithOpenSsl) {
 }
 
 TEST_F(KeyImportTest, WrappingRefusals) {
-  const test::RsaNumbers numbers = test::NumbersOf(OpenSslKey(512).get());
+  const test::RsaNumbers numbers = test::NumbersOf(test::SharedRsaKey(512));
   Bytes record = test::PublicRecordOf(numbers);
   DataBlob wrap{516, record.data()};
   Bytes keyBytes(54, 0x42);

@@ -16,12 +16,11 @@ namespace {
 using test::Bytes;
 using test::ToHex;
 
-// One OpenSSL key per size, made once for the whole program.
 const test::RsaNumbers& KeyOfSize(uint32_t bits) {
-  static std::map<uint32_t, test::RsaNumbers> keys;
-  auto it = keys.find(bits);
-  if (it == keys.end())
-    it = keys.emplace(bits, test::NumbersOf(test::GenerateRsaKey(bits).get())).first;
+  static std::map<uint32_t, test::RsaNumbers> numbers;
+  auto it = numbers.find(bits);
+  if (it == numbers.end())
+    it = numbers.emplace(bits, test::NumbersOf(test::SharedRsaKey(bits))).first;
   return it->second;
 }
 

@@ -1,11 +1,14 @@
 #include "support/openssl_rsa.h"
 
+#include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/pem.h>
 #include <openssl/rsa.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace marlinok::test {
 namespace {
@@ -30,6 +33,23 @@ PkeyPtr GenerateRsaKey(uint32_t bits) {
   PkeyPtr key(EVP_RSA_gen(bits), &EVP_PKEY_free);
   if (!key) std::abort();
   return key;
+}
+
+EVP_PKEY* SharedRsaKey(uint32_t bits) {
+  static std::map<uint32_t, PkeyPtr> keys;
+  auto it = keys.find(bits);
+  if (it == keys.end()) it = keys.emplace(bits, GenerateRsaKey(bits)).first;
+  return it->second.get();
+}
+
+Bytes OpenSslKeyBlob(const EVP_PKEY* key, bool privateBlob) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  const int written = privateBlob ? i2b_PrivateKey_bio(bio, key) : i2b_PublicKey_bio(bio, key);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio, &data);
+  Bytes out(data, data + (written > 0 ? size : 0));
+  BIO_free(bio);
+  return out;
 }
 
 RsaNumbers NumbersOf(const EVP_PKEY* key) {

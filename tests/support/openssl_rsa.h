@@ -24,6 +24,12 @@ struct RsaNumbers {
 PkeyPtr GenerateRsaKey(uint32_t bits);
 RsaNumbers NumbersOf(const EVP_PKEY* key);
 
+// One key per size for the whole test program (generation is the slow part).
+EVP_PKEY* SharedRsaKey(uint32_t bits);
+
+// OpenSSL's own PUBLICKEYBLOB or PRIVATEKEYBLOB of a key.
+Bytes OpenSslKeyBlob(const EVP_PKEY* key, bool privateBlob);
+
 // The 516- and 1412-byte records of a key: little-endian bit length, then the
 // numbers right-aligned big-endian in their fields.
 Bytes PublicRecordOf(const RsaNumbers& key);
