@@ -129,6 +129,11 @@ MARLINOK_IFMA inline void Normalise(__m512i* r) {
 // the low halves of the products go in before the move, the high halves
 // (which belong one lane up) after it. Lanes gain under 2^54 a row, so 40
 // rows stay below 2^60.
+//
+// y waits on the lowest lane, so that lane is also followed in a scalar
+// register: the next row's lowest lane is this row's second lane plus the
+// products that reach it, and the second lane is read from the vector one
+// row ahead, off the path from one y to the next.
 template <uint32_t V>
 MARLINOK_IFMA void AmmKernel(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m,
                              uint64_t k0, uint32_t limbs) {
@@ -140,25 +145,31 @@ MARLINOK_IFMA void AmmKernel(uint64_t* r, const uint64_t* a, const uint64_t* b, 
     mv[v] = _mm512_load_si512(m + 8 * v);
     acc[v] = zero;
   }
-  const uint64_t a0 = a[0];
-  const uint64_t m0 = m[0];
+  const uint64_t a0 = a[0], a1 = a[1];
+  const uint64_t m0 = m[0], m1 = m[1];
+  uint64_t lane0 = 0;  // the lowest lane of acc at the start of the row
   for (uint32_t i = 0; i < limbs; ++i) {
     const uint64_t bi = b[i];
     const __m512i bv = _mm512_set1_epi64(static_cast<long long>(bi));
-    // The lowest lane after adding lo(a0 * bi), worked out on the side so
-    // that y does not wait for the vector products.
-    const uint64_t low = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0]))) +
-                         ((a0 * bi) & kMask52);
+    const uint64_t lane1 =
+        static_cast<uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(acc[0]), 1));
+    const WideLimb pa = static_cast<WideLimb>(a0) * bi;
+    const uint64_t low = lane0 + (static_cast<uint64_t>(pa) & kMask52);
+    const uint64_t y = (low * k0) & kMask52;
+    const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
+    const WideLimb pm = static_cast<WideLimb>(m0) * y;
+    // low + lo(m0 * y) is a multiple of 2^52; its excess carries down.
+    const uint64_t carry = (low + (static_cast<uint64_t>(pm) & kMask52)) >> 52;
+    lane0 = lane1 + ((a1 * bi) & kMask52) + ((m1 * y) & kMask52) + carry +
+            static_cast<uint64_t>(pa >> 52) + static_cast<uint64_t>(pm >> 52);
     __m512i high[V];
 #pragma GCC unroll 8
     for (uint32_t v = 0; v < V; ++v) {
       high[v] = _mm512_madd52hi_epu64(zero, av[v], bv);
       acc[v] = _mm512_madd52lo_epu64(acc[v], av[v], bv);
     }
-    const uint64_t y = (low * k0) & kMask52;
-    const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
-    // low + lo(m0 * y) is a multiple of 2^52; its excess carries down.
-    const uint64_t carry = (low + ((m0 * y) & kMask52)) >> 52;
+    high[0] = _mm512_mask_add_epi64(high[0], 1, high[0],
+                                    _mm512_set1_epi64(static_cast<long long>(carry)));
 #pragma GCC unroll 8
     for (uint32_t v = 0; v < V; ++v) {
       high[v] = _mm512_madd52hi_epu64(high[v], mv[v], yv);
@@ -167,8 +178,6 @@ MARLINOK_IFMA void AmmKernel(uint64_t* r, const uint64_t* a, const uint64_t* b, 
 #pragma GCC unroll 8
     for (uint32_t v = 0; v + 1 < V; ++v) acc[v] = _mm512_alignr_epi64(acc[v + 1], acc[v], 1);
     acc[V - 1] = _mm512_alignr_epi64(zero, acc[V - 1], 1);
-    acc[0] =
-        _mm512_mask_add_epi64(acc[0], 1, acc[0], _mm512_set1_epi64(static_cast<long long>(carry)));
 #pragma GCC unroll 8
     for (uint32_t v = 0; v < V; ++v) acc[v] = _mm512_add_epi64(acc[v], high[v]);
   }
