@@ -68,6 +68,15 @@ void BM_MpModExpPortable(benchmark::State& state) {
 }
 BENCHMARK(BM_MpModExpPortable)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
 
+// The same with the AVX-512 IFMA exponentiation set aside (the mulx/adx
+// kernels where the processor has them).
+void BM_MpModExpNoIfma(benchmark::State& state) {
+  marlinok::rsa::detail::MontgomeryForgoIfma(true);
+  BM_MpModExp(state);
+  marlinok::rsa::detail::MontgomeryForgoIfma(false);
+}
+BENCHMARK(BM_MpModExpNoIfma)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
+
 // The Fermat test of a 1024-bit odd candidate (2^a mod a), the bulk of a
 // 2048-bit key's prime search.
 void BM_PassesFermatBase2(benchmark::State& state) {

@@ -214,6 +214,7 @@ void DoubleKernel(Limb* r, const Limb* x, Montgomery* ctx) {
 constexpr uint32_t kSizes[] = {256 / kLimbBits, 512 / kLimbBits, 1024 / kLimbBits};
 
 std::atomic<bool> force_portable{false};
+std::atomic<bool> forgo_ifma{false};
 
 bool UseAdx() {
 #if MARLINOK_MP_ADX
@@ -229,6 +230,16 @@ bool UseAdx() {
 void MontgomeryForcePortable(bool on) noexcept {
   force_portable.store(on, std::memory_order_relaxed);
 }
+
+void MontgomeryForgoIfma(bool on) noexcept { forgo_ifma.store(on, std::memory_order_relaxed); }
+
+#if MARLINOK_MP_IFMA
+bool IfmaChosen() noexcept {
+  static const bool supported = IfmaSupported();
+  return supported && !force_portable.load(std::memory_order_relaxed) &&
+         !forgo_ifma.load(std::memory_order_relaxed);
+}
+#endif
 
 void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd) noexcept {
   const uint32_t n = (dd + kDigitsPerLimb - 1) / kDigitsPerLimb;

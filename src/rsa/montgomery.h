@@ -35,6 +35,15 @@ constexpr uint32_t kMaxLimbs = (MP_MAX_DIGITS + kDigitsPerLimb - 1) / kDigitsPer
 #define MARLINOK_MP_ADX 0
 #endif
 
+// The AVX-512 IFMA exponentiation (montgomery_ifma.cpp) is left out of the
+// Windows build, whose compiler cannot keep the stack aligned for spilled
+// 512-bit registers.
+#if MARLINOK_MP_ADX && !defined(_WIN32)
+#define MARLINOK_MP_IFMA 1
+#else
+#define MARLINOK_MP_IFMA 0
+#endif
+
 // The modulus with its constants and the products' scratch; wiped by whoever
 // owns it.
 struct Montgomery {
@@ -64,6 +73,9 @@ void MontgomeryDouble(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
 // it pick the fastest the processor runs (off, the default); for the tests and
 // the benchmark, which compare the two.
 void MontgomeryForcePortable(bool on) noexcept;
+// Keeps the exponentiation off the AVX-512 IFMA path (on) while leaving the
+// other kernels to MontgomeryForcePortable; for the tests and the benchmark.
+void MontgomeryForgoIfma(bool on) noexcept;
 
 #if MARLINOK_MP_ADX
 // montgomery_adx.cpp: the processor has BMI2 and ADX; the kernels below may
@@ -71,6 +83,18 @@ void MontgomeryForcePortable(bool on) noexcept;
 bool AdxSupported() noexcept;
 void AdxMontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept;
 void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
+#endif
+
+#if MARLINOK_MP_IFMA
+// montgomery_ifma.cpp: the processor has AVX-512 F, VL, BW and IFMA.
+bool IfmaSupported() noexcept;
+// The IFMA path is supported and neither forced off nor portable kernels forced.
+bool IfmaChosen() noexcept;
+// a (dd digits) = b^c mod d as MontgomeryModExp states it, on the IFMA path;
+// false, with nothing written, when the path is not chosen or does not serve
+// a modulus of this length (256 to 2078 bits).
+bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
+                const MpDigit* d, uint32_t dd) noexcept;
 #endif
 
 }  // namespace marlinok::rsa::detail

@@ -114,6 +114,9 @@ namespace detail {
 
 void MontgomeryModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
                       const MpDigit* d, uint32_t dd) noexcept {
+#if MARLINOK_MP_IFMA
+  if (IfmaModExp(a, b, bn, c, ce, d, dd)) return;
+#endif
   ExpWork work;
   WipeOnExit<ExpWork> wipe_work(work);
   Montgomery* ctx = &work.ctx;

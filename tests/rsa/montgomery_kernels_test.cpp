@@ -14,6 +14,7 @@ using detail::Montgomery;
 using detail::MontgomeryForcePortable;
 using test::Number;
 using test::Operands;
+using test::Small;
 
 // Forces the portable kernels for the life of the object.
 class PortableKernels {
@@ -73,6 +74,149 @@ TEST(MontgomeryKernels, PortableExponentiationMatchesOracle) {
     }
   }
 }
+
+#if MARLINOK_MP_IFMA
+// The AVX-512 IFMA exponentiation against the portable kernels and the
+// oracle; skipped where the processor lacks IFMA.
+class IfmaExponentiation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!detail::IfmaSupported()) GTEST_SKIP() << "no AVX-512 IFMA";
+  }
+
+  // b^c mod d on the IFMA path, which has to serve it.
+  static Number Ifma(const Number& b, const Number& c, const Number& d) {
+    const uint32_t dd = MpDigitCount(d.data(), static_cast<uint32_t>(d.size()));
+    const uint32_t ce = MpDigitCount(c.data(), static_cast<uint32_t>(c.size()));
+    Number a(d.size(), 0);
+    EXPECT_TRUE(detail::IfmaModExp(a.data(), b.data(), static_cast<uint32_t>(b.size()), c.data(),
+                                   ce, d.data(), dd));
+    return a;
+  }
+
+  static Number Portable(const Number& b, const Number& c, const Number& d) {
+    PortableKernels forced;
+    Number a(d.size(), 0xA5A5A5A5u);
+    MpModExp(a.data(), b.data(), c.data(), static_cast<uint32_t>(c.size()), d.data(),
+             static_cast<uint32_t>(d.size()));
+    return a;
+  }
+
+  static Number Oracle(const Number& b, const Number& c, const Number& d) {
+    test::BnCtx ctx(BN_CTX_new());
+    test::Bn r(BN_new());
+    EXPECT_TRUE(BN_mod_exp(r.get(), test::ToBn(b).get(), test::ToBn(c).get(), test::ToBn(d).get(),
+                           ctx.get()));
+    return test::FromBn(r.get(), static_cast<uint32_t>(d.size()));
+  }
+
+  static void ExpectAllAgree(const Number& b, const Number& c, const Number& d) {
+    const Number expected = Oracle(b, c, d);
+    ASSERT_EQ(Portable(b, c, d), expected);
+    ASSERT_EQ(Ifma(b, c, d), expected);
+    // MpModExp itself takes the IFMA path here.
+    Number a(d.size(), 0xA5A5A5A5u);
+    MpModExp(a.data(), b.data(), c.data(), static_cast<uint32_t>(c.size()), d.data(),
+             static_cast<uint32_t>(d.size()));
+    ASSERT_EQ(a, expected);
+  }
+};
+
+TEST_F(IfmaExponentiation, RandomOperandsOf1024Bits) {
+  Operands gen(31);
+  for (int round = 0; round < 150; ++round) {
+    Number d = gen.Random(32, 32);
+    d[0] |= 1;
+    d[31] |= 0x80000000u;
+    const Number b = gen.Random(32, gen.Between(1, 32));
+    const Number c = gen.Random(32, gen.Between(1, 32));
+    SCOPED_TRACE(round);
+    ExpectAllAgree(b, c, d);
+  }
+}
+
+TEST_F(IfmaExponentiation, RandomOperandsOfEveryCoveredLength) {
+  Operands gen(32);
+  // 8 digits (256 bits) is the shortest modulus the path takes, 65 digits
+  // with a short top digit the longest (up to 2078 bits).
+  for (uint32_t dd = 8; dd <= MP_MAX_DIGITS; ++dd) {
+    for (int round = 0; round < 3; ++round) {
+      Number d = gen.Random(dd, dd);
+      d[0] |= 1;
+      if (dd == 8) d[dd - 1] |= 0x80000000u;
+      if (dd == MP_MAX_DIGITS) d[dd - 1] &= 0x3FFFu;
+      if (d[dd - 1] == 0) d[dd - 1] = 1;
+      const Number b = gen.Random(dd, dd);
+      const Number c = gen.Random(dd, gen.Between(1, dd));
+      SCOPED_TRACE(::testing::Message() << dd << " digits, round " << round);
+      ExpectAllAgree(b, c, d);
+    }
+  }
+}
+
+TEST_F(IfmaExponentiation, EdgeBasesAndExponents) {
+  Operands gen(33);
+  for (uint32_t dd : {8u, 16u, 17u, 32u, 33u, 64u}) {
+    std::vector<Number> moduli;
+    moduli.push_back(Number(dd, 0xFFFFFFFFu));  // 2^(32dd) - 1
+    Number low(dd, 0);
+    low[0] = 1;
+    low[dd - 1] = 0x80000000u;  // 2^(32dd - 1) + 1
+    moduli.push_back(low);
+    Number random = gen.Random(dd, dd);
+    random[0] |= 1;
+    random[dd - 1] |= 0x80000000u;
+    moduli.push_back(random);
+    for (const Number& d : moduli) {
+      Number minus_one = d;
+      minus_one[0] -= 1;  // d is odd
+      Number plus_one = d;
+      plus_one[0] += 1;  // d is odd, no carry
+      const std::vector<Number> bases = {
+          Number(dd, 0), Small(1, dd),           Small(2, dd), minus_one, d,
+          plus_one,      Number(dd, 0xFFFFFFFFu)};
+      const std::vector<Number> exponents = {Number(dd, 0),
+                                             Small(1, dd),
+                                             Small(2, dd),
+                                             Small(0x10001u, dd),
+                                             Number(2, 0xFFFFFFFFu),
+                                             Number(dd, 0xFFFFFFFFu),
+                                             minus_one};
+      for (const Number& b : bases) {
+        for (const Number& c : exponents) {
+          SCOPED_TRACE(::testing::Message() << dd << " digits");
+          const Number expected = Oracle(b, c, d);
+          ASSERT_EQ(Portable(b, c, d), expected);
+          Number a(dd, 0xA5A5A5A5u);
+          MpModExp(a.data(), b.data(), c.data(), static_cast<uint32_t>(c.size()), d.data(), dd);
+          ASSERT_EQ(a, expected);
+          if (!MpIsZero(c.data(), static_cast<uint32_t>(c.size()))) {
+            ASSERT_EQ(Ifma(b, c, d), expected);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST_F(IfmaExponentiation, ForgoSwitchAndShortModuliFallBack) {
+  Number d(7, 0xFFFFFFFFu);  // 224 bits: below the path's range
+  const Number b = Small(3, 7), c = Small(0x10001u, 7);
+  Number a(7, 0);
+  EXPECT_FALSE(detail::IfmaModExp(a.data(), b.data(), 7, c.data(), 1, d.data(), 7));
+  Number wide(32, 0xFFFFFFFFu);
+  const Number b32 = Small(3, 32), c32 = Small(0x10001u, 32);
+  Number a32(32, 0);
+  detail::MontgomeryForgoIfma(true);
+  EXPECT_FALSE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
+  {
+    PortableKernels forced;
+    detail::MontgomeryForgoIfma(false);
+    EXPECT_FALSE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
+  }
+  EXPECT_TRUE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
+}
+#endif
 
 }  // namespace
 }  // namespace marlinok::rsa
