@@ -31,7 +31,9 @@ int32_t Run(Op op, const DataBlob* key, uint8_t* out, uint32_t* outLength, const
   }
 }
 
-uint32_t AlgorithmOf(Op op) { return op == kEncrypt || op == kDecrypt ? CALG_RSA_KEYX : CALG_RSA_SIGN; }
+uint32_t AlgorithmOf(Op op) {
+  return op == kEncrypt || op == kDecrypt ? CALG_RSA_KEYX : CALG_RSA_SIGN;
+}
 
 // Containers planted at start: genuine pairs, and damaged values.
 const char* const kPlanted[] = {
@@ -139,7 +141,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   // A genuine key undoes its own operation: the input comes back left-padded.
   if (planted < 0 || planted >= kGenuine || inputLength > k) return 0;
-  const Op undo = op == kEncrypt ? kDecrypt : op == kDecrypt ? kEncrypt : op == kSign ? kVerify : kSign;
+  const Op undo = op == kEncrypt   ? kDecrypt
+                  : op == kDecrypt ? kEncrypt
+                  : op == kSign    ? kVerify
+                                   : kSign;
   const std::string partner = Partner(planted, undo == kDecrypt || undo == kSign);
   const DataBlob partnerKey{static_cast<uint32_t>(partner.size() + 1),
                             reinterpret_cast<uint8_t*>(const_cast<char*>(partner.c_str()))};
@@ -150,8 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         "the partner key refused the output");
   Check(back[k] == 0xA5 && backLength == k, "partner output length");
   for (uint32_t i = 0; i < k - inputLength; ++i) Check(back[i] == 0, "round trip: leading zeros");
-  Check(inputLength == 0 || std::memcmp(back.data() + (k - inputLength), input.data(),
-                                        inputLength) == 0,
+  Check(inputLength == 0 ||
+            std::memcmp(back.data() + (k - inputLength), input.data(), inputLength) == 0,
         "round trip differs");
   return 0;
 }

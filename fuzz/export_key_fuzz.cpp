@@ -79,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
 
-  DataBlob wrapArg{static_cast<uint32_t>(wrapKey.size()), wrapKey.empty() ? nullptr : wrapKey.data()};
+  DataBlob wrapArg{static_cast<uint32_t>(wrapKey.size()),
+                   wrapKey.empty() ? nullptr : wrapKey.data()};
   DataBlob query{0, nullptr};
   const int32_t status = QM_ExportPrivateKey(&ref, wrapped ? &wrapArg : nullptr, &query, wrapAlgId);
   if (status != ERR_OK || query.length == 0) {

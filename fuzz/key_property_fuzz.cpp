@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const uint32_t capacity = nullValue ? 0 : capacityByte % 9;
   Bytes value(capacity + 1, 0xA5);
   uint32_t length = capacity;
-  const int32_t status = QM_GetKeyProperty(&keyRef, param, nullValue ? nullptr : value.data(),
-                                           &length);
+  const int32_t status =
+      QM_GetKeyProperty(&keyRef, param, nullValue ? nullptr : value.data(), &length);
   Check(value[capacity] == 0xA5, "wrote past the stated size");
   const bool known =
       param == KP_PADDING || param == KP_PERMISSIONS || param == KP_ALGID || param == KP_BLOCKLEN;

@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Bytes output(capacity + 1, 0xA5);  // one guard byte past the stated size
   uint32_t outputLength = capacity;
   DataBlob keyArg{static_cast<uint32_t>(key.size()), key.empty() ? nullptr : key.data()};
-  const int32_t status = forward(&keyArg, 0, 0, input.empty() ? nullptr : input.data(),
-                                 inputLength, output.data(), &outputLength, algId, mode);
+  const int32_t status = forward(&keyArg, 0, 0, input.empty() ? nullptr : input.data(), inputLength,
+                                 output.data(), &outputLength, algId, mode);
   Check(output[capacity] == 0xA5, "wrote past the stated output size");
   const bool known = algId == CALG_DES || algId == CALG_3DES || algId == CALG_RC4;
   if (!known) {

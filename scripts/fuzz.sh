@@ -44,7 +44,7 @@ for harness in "${harnesses[@]}"; do
   mkdir -p "$(dirname "$log")"
   start=$(date +%s)
   status=0
-  "$build/fuzz/$harness" -jobs=1 -workers=1 -max_total_time="$seconds" -runs="$runs" \
+  "$build/fuzz/$harness" -max_total_time="$seconds" -runs="$runs" \
     -max_len=4096 -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "$corpus" "$build/seeds/$harness" >"$log" 2>&1 || status=$?
   elapsed=$(( $(date +%s) - start ))

@@ -41,8 +41,8 @@ void RemoveHiveFolder() {
 void UseTemporaryHive() {
   if (!HiveFolder().empty()) return;
   const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                        "/marlinok-fuzz-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/marlinok-fuzz-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) Fail("no temporary folder for the hive");
   HiveFolder() = pattern;
   setenv("MARLINOK_REGISTRY", (pattern + "/registry.db").c_str(), 1);

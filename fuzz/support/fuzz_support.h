@@ -45,7 +45,7 @@ class Reader {
  public:
   Reader(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   uint8_t Byte();
-  uint32_t U32();  // little-endian
+  uint32_t U32();             // little-endian
   Bytes Take(std::size_t n);  // at most n bytes: what is left
   Bytes Rest() { return Take(size_ - position_); }
   std::size_t Left() const { return size_ - position_; }

@@ -1,8 +1,8 @@
 // Four processes generating, using and destroying keys in containers of their
 // own on one hive while a fifth enumerates: nothing is lost, nothing is
 // corrupted, and the enumeration never shows a damaged list.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -98,12 +98,12 @@ bool TripleDesAgrees(std::mt19937& random) {
   const uint8_t iv[8] = {};
   Bytes expected(n + 8);
   int outLength = 0;
-  const bool ok = ctx != nullptr &&
-                  EVP_EncryptInit_ex(ctx, EVP_des_ede3_cbc(), nullptr, key.data(), iv) == 1 &&
-                  EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                  EVP_EncryptUpdate(ctx, expected.data(), &outLength, message.data(),
-                                    static_cast<int>(n)) == 1 &&
-                  outLength == static_cast<int>(n);
+  const bool ok =
+      ctx != nullptr && EVP_EncryptInit_ex(ctx, EVP_des_ede3_cbc(), nullptr, key.data(), iv) == 1 &&
+      EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
+      EVP_EncryptUpdate(ctx, expected.data(), &outLength, message.data(), static_cast<int>(n)) ==
+          1 &&
+      outLength == static_cast<int>(n);
   EVP_CIPHER_CTX_free(ctx);
   if (!ok || std::memcmp(expected.data(), cipher.data(), n) != 0) return false;
   length = n;

@@ -141,6 +141,20 @@ void CloseHive(Hive* hive) noexcept {
   delete hive;
 }
 
+// At unload (dlclose, or the end of the process) this process's connection is
+// closed: its file descriptor and SQLite's memory go back. Defined after the
+// state above, so it is destroyed before that state.
+struct HiveCloser {
+  HiveCloser() = default;
+  HiveCloser(const HiveCloser&) = delete;
+  HiveCloser& operator=(const HiveCloser&) = delete;
+  ~HiveCloser() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (gHive != nullptr && gHive->pid == getpid()) CloseHive(gHive);
+    gHive = nullptr;
+  }
+} gHiveCloser;
+
 // Around fork: no connection may be inherited, so the parent closes its own
 // first (under the mutex, so no call is in the middle of using it) and opens
 // it again on its next call.
