@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <set>
 #include <sstream>
 #include <string>
@@ -113,6 +114,7 @@ TEST(StressProcesses, FourWorkersAndAnEnumeratorShareOneHive) {
   int stop[2];
   ASSERT_EQ(pipe(stop), 0);
   ASSERT_EQ(fcntl(stop[0], F_SETFL, O_NONBLOCK), 0);
+  std::fflush(nullptr);  // children must not write out the parent's buffered output
   const pid_t enumerator = fork();
   ASSERT_GE(enumerator, 0);
   if (enumerator == 0) {

@@ -296,9 +296,18 @@ RegStatus AdoptSchema(sqlite3* db, std::string& problem) {
   int64_t applicationId = 0;
   int64_t version = 0;
   int64_t objects = 0;
-  int rc = QueryInt(db, "PRAGMA application_id", applicationId);
+  // One read transaction for the three looks: separately, another process
+  // could commit the schema between them (an id of 0 beside tables, taken
+  // for a foreign database).
+  int rc = Exec(db, "BEGIN");
+  if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA application_id", applicationId);
   if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", version);
   if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_schema", objects);
+  if (rc == SQLITE_OK) {
+    rc = Exec(db, "COMMIT");
+  } else {
+    Exec(db, "ROLLBACK");
+  }
   if (rc != SQLITE_OK) {
     problem = SqliteProblem(db, rc);
     return FromSqlite(rc);
@@ -356,8 +365,14 @@ RegStatus OpenHive(const std::string& path, Hive*& out, std::string& problem) {
     // WAL: readers never wait for a writer. Full sync: an acknowledged write
     // survives a power cut too. Secure delete: a deleted key record does not
     // linger in free pages.
-    rc = Exec(hive->db,
-              "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA secure_delete = ON;");
+    // Entering WAL needs the file to itself and SQLite does not wait for that
+    // through the busy handler: while another process is still reading a
+    // fresh hive in its first mode, wait here in the same way.
+    rc = Exec(hive->db, "PRAGMA journal_mode = WAL");
+    for (int count = 0; (rc & 0xff) == SQLITE_BUSY && OnBusy(nullptr, count) != 0; ++count)
+      rc = Exec(hive->db, "PRAGMA journal_mode = WAL");
+    if (rc == SQLITE_OK)
+      rc = Exec(hive->db, "PRAGMA synchronous = FULL; PRAGMA secure_delete = ON;");
     if (rc != SQLITE_OK) {
       problem = SqliteProblem(hive->db, rc);
       status = FromSqlite(rc);
