@@ -141,6 +141,20 @@ void CloseHive(Hive* hive) noexcept {
   delete hive;
 }
 
+// At unload (dlclose, or the end of the process) this process's connection is
+// closed: its file descriptor and SQLite's memory go back. Defined after the
+// state above, so it is destroyed before that state.
+struct HiveCloser {
+  HiveCloser() = default;
+  HiveCloser(const HiveCloser&) = delete;
+  HiveCloser& operator=(const HiveCloser&) = delete;
+  ~HiveCloser() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (gHive != nullptr && gHive->pid == getpid()) CloseHive(gHive);
+    gHive = nullptr;
+  }
+} gHiveCloser;
+
 // Around fork: no connection may be inherited, so the parent closes its own
 // first (under the mutex, so no call is in the middle of using it) and opens
 // it again on its next call.
@@ -282,9 +296,18 @@ RegStatus AdoptSchema(sqlite3* db, std::string& problem) {
   int64_t applicationId = 0;
   int64_t version = 0;
   int64_t objects = 0;
-  int rc = QueryInt(db, "PRAGMA application_id", applicationId);
+  // One read transaction for the three looks: separately, another process
+  // could commit the schema between them (an id of 0 beside tables, taken
+  // for a foreign database).
+  int rc = Exec(db, "BEGIN");
+  if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA application_id", applicationId);
   if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", version);
   if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_schema", objects);
+  if (rc == SQLITE_OK) {
+    rc = Exec(db, "COMMIT");
+  } else {
+    Exec(db, "ROLLBACK");
+  }
   if (rc != SQLITE_OK) {
     problem = SqliteProblem(db, rc);
     return FromSqlite(rc);
@@ -342,8 +365,14 @@ RegStatus OpenHive(const std::string& path, Hive*& out, std::string& problem) {
     // WAL: readers never wait for a writer. Full sync: an acknowledged write
     // survives a power cut too. Secure delete: a deleted key record does not
     // linger in free pages.
-    rc = Exec(hive->db,
-              "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA secure_delete = ON;");
+    // Entering WAL needs the file to itself and SQLite does not wait for that
+    // through the busy handler: while another process is still reading a
+    // fresh hive in its first mode, wait here in the same way.
+    rc = Exec(hive->db, "PRAGMA journal_mode = WAL");
+    for (int count = 0; (rc & 0xff) == SQLITE_BUSY && OnBusy(nullptr, count) != 0; ++count)
+      rc = Exec(hive->db, "PRAGMA journal_mode = WAL");
+    if (rc == SQLITE_OK)
+      rc = Exec(hive->db, "PRAGMA synchronous = FULL; PRAGMA secure_delete = ON;");
     if (rc != SQLITE_OK) {
       problem = SqliteProblem(hive->db, rc);
       status = FromSqlite(rc);

@@ -1,0 +1,121 @@
+#include "support/fuzz_support.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "frame/random_pool.h"
+#include "platform/registry.h"
+#include "rsa/key_generation.h"
+#include "store/key_record_store.h"
+#include "store/registry_layout.h"
+
+namespace marlinok::fuzz {
+
+namespace {
+
+std::string& HiveFolder() {
+  static std::string folder;
+  return folder;
+}
+
+void RemoveHiveFolder() {
+  const std::string& folder = HiveFolder();
+  if (folder.empty()) return;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") unlink((folder + "/" + name).c_str());
+    }
+    closedir(dir);
+  }
+  rmdir(folder.c_str());
+}
+
+}  // namespace
+
+void UseTemporaryHive() {
+  if (!HiveFolder().empty()) return;
+  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/marlinok-fuzz-XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) Fail("no temporary folder for the hive");
+  HiveFolder() = pattern;
+  setenv("MARLINOK_REGISTRY", (pattern + "/registry.db").c_str(), 1);
+  platform::ResetRegistryForTesting();
+  std::atexit(RemoveHiveFolder);
+}
+
+const RecordPair& FixedPair(uint32_t bits) {
+  static std::map<uint32_t, std::unique_ptr<RecordPair>> pairs;
+  auto& slot = pairs[bits];
+  if (!slot) {
+    RandomPool pool;
+    RandomPoolReset(&pool);
+    uint8_t seed[kPoolSeedBytes];
+    for (uint32_t i = 0; i < kPoolSeedBytes; ++i) seed[i] = static_cast<uint8_t>(bits * 7 + i);
+    RandomPoolMix(&pool, seed, sizeof seed);
+    slot = std::make_unique<RecordPair>();
+    const rsa::KeyPairParams params{bits, 1};
+    if (rsa::GenerateRsaKeyPair(&slot->publicRecord, &slot->privateRecord, &params, &pool) !=
+        Status::Ok)
+      Fail("fixed-seed key generation failed");
+  }
+  return *slot;
+}
+
+void PlantPair(const char* container, uint32_t pairType, const RecordPair& pair) {
+  const DataBlob pub{static_cast<uint32_t>(sizeof pair.publicRecord),
+                     const_cast<uint8_t*>(pair.publicRecord.bytes)};
+  const DataBlob priv{static_cast<uint32_t>(sizeof pair.privateRecord),
+                      const_cast<uint8_t*>(pair.privateRecord.bytes)};
+  DataBlob pubRef{0, nullptr}, privRef{0, nullptr};
+  if (!store::StoreKeyPair(container, pairType, 1, &pub, &priv, &pubRef, &privRef))
+    Fail("could not plant a key pair");
+}
+
+void PlantValue(const std::string& keyPath, const char* valueName, uint32_t type,
+                const uint8_t* bytes, std::size_t length) {
+  platform::RegistryKey key;
+  if (platform::CreateKey(keyPath.c_str(), key, nullptr) != platform::kErrorSuccess)
+    Fail("could not create a key to plant into");
+  if (platform::SetValue(key, valueName, type, bytes, static_cast<uint32_t>(length)) !=
+      platform::kErrorSuccess)
+    Fail("could not plant a value");
+}
+
+void PlantContainerValue(const char* container, const char* valueName, const uint8_t* bytes,
+                         std::size_t length) {
+  PlantValue(store::ContainerPath(container), valueName, platform::kRegBinary, bytes, length);
+}
+
+std::string KeyReference(const char* container, const char* valueName) {
+  return store::ContainerPath(container) + '\\' + valueName + '\0';
+}
+
+uint8_t Reader::Byte() { return position_ < size_ ? data_[position_++] : 0; }
+
+uint32_t Reader::U32() {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= uint32_t{Byte()} << (8 * i);
+  return v;
+}
+
+Bytes Reader::Take(std::size_t n) {
+  if (n > size_ - position_) n = size_ - position_;
+  Bytes out(data_ + position_, data_ + position_ + n);
+  position_ += n;
+  return out;
+}
+
+void Fail(const char* what) {
+  std::fprintf(stderr, "marlinok fuzz check failed: %s\n", what);
+  std::fflush(stderr);
+  std::abort();
+}
+
+}  // namespace marlinok::fuzz

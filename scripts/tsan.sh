@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the library and the concurrency tests under ThreadSanitizer and runs
+# those tests: the key table, the locks, containers, the hive from threads and
+# processes, the RSA locks, and the stress tests.
+#   scripts/tsan.sh [BUILD_DIR]   (default: build-tsan)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-tsan}
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLINOK_TSAN=ON \
+  -DMARLINOK_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j2 --target frame_tests store_tests platform_tests rsa_tests stress_tests
+
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 history_size=4"
+run() {
+  local program=$1 filter=$2
+  echo "== $program: $filter"
+  "$build/tests/$program" --gtest_filter="$filter" --gtest_brief=1
+}
+run frame_tests 'KeyTableTest.Concurrent*:LibraryLocksTest.*'
+run store_tests 'ContainerThreadsTest.*'
+run platform_tests 'RegistryHive.*Threads*:RegistryHive.*Processes*'
+run rsa_tests 'AsymmetricCallsTest.PublicAndPrivateOperationsUseDifferentLocks'
+run stress_tests 'StressThreads.*:StressProcesses.*'
+echo "ThreadSanitizer: the concurrency tests ran clean"
