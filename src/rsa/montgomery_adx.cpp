@@ -8,6 +8,7 @@
 
 #if MARLINOK_MP_ADX
 
+#include <cpuid.h>
 #include <immintrin.h>
 
 namespace marlinok::rsa::detail {
@@ -281,9 +282,12 @@ MARLINOK_ADX void SqrKernel(Limb* r, const Limb* x, Montgomery* ctx) {
 
 }  // namespace
 
+// BMI2 (mulx) and ADX (adcx/adox): CPUID leaf 7, EBX bits 8 and 19. Read
+// directly, since not every compiler knows "adx" as a feature name.
 bool AdxSupported() noexcept {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
+  return (ebx & (1u << 8)) != 0 && (ebx & (1u << 19)) != 0;
 }
 
 void AdxMontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) noexcept {

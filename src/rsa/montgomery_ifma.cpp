@@ -19,6 +19,7 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include "frame/wipe.h"
@@ -250,10 +251,17 @@ MARLINOK_IFMA void IfmaEnterPowerLeave(IfmaWork& work, const MpDigit* c, uint32_
 
 }  // namespace
 
+// AVX-512 F, IFMA, BW and VL (CPUID leaf 7, EBX bits 16, 21, 30, 31), and an
+// operating system that saves the zmm state (XCR0 bits 1, 2, 5, 6, 7).
 bool IfmaSupported() noexcept {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512ifma");
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & (1u << 27)) == 0) return false;
+  unsigned xcr0Low = 0, xcr0High = 0;
+  __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+  if ((xcr0Low & 0xE6u) != 0xE6u) return false;
+  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
+  const unsigned needed = (1u << 16) | (1u << 21) | (1u << 30) | (1u << 31);
+  return (ebx & needed) == needed;
 }
 
 bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
