@@ -18,7 +18,9 @@
 // as read before being set when the operations are inlined here.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <cpuid.h>
 #include <immintrin.h>
 
