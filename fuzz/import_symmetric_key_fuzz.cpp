@@ -8,26 +8,11 @@
 
 using namespace marlinok::fuzz;
 
-namespace {
-
-uint32_t PickAlgorithm(Reader& in) {
-  switch (in.Byte() % 4) {
-    case 0:
-      return CALG_RC4;
-    case 1:
-      return CALG_3DES;
-    case 2:
-      return CALG_DES;
-    default:
-      return in.U32();
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Reader in(data, size);
-  const uint32_t algId = PickAlgorithm(in);
+  const uint32_t algId = PickSymmetricAlgorithm(in);
   Bytes blob = in.Rest();
   const DataBlob blobArg{static_cast<uint32_t>(blob.size()), blob.empty() ? nullptr : blob.data()};
 

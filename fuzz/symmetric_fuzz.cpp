@@ -13,24 +13,11 @@ namespace {
 using Call = int32_t (*)(DataBlob*, uint32_t, uint32_t, const uint8_t*, uint32_t, uint8_t*,
                          uint32_t*, uint32_t, uint32_t);
 
-uint32_t PickAlgorithm(Reader& in) {
-  switch (in.Byte() % 4) {
-    case 0:
-      return CALG_DES;
-    case 1:
-      return CALG_3DES;
-    case 2:
-      return CALG_RC4;
-    default:
-      return in.U32();
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Reader in(data, size);
-  const uint32_t algId = PickAlgorithm(in);
+  const uint32_t algId = PickSymmetricAlgorithm(in);
   const uint8_t modeByte = in.Byte();
   const uint32_t mode = modeByte < 0xF0 ? modeByte % 6 : 0xFFFFFF00u | modeByte;
   const uint8_t flags = in.Byte();

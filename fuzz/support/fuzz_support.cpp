@@ -118,4 +118,17 @@ void Fail(const char* what) {
   std::abort();
 }
 
+uint32_t PickSymmetricAlgorithm(Reader& in) {
+  switch (in.Byte() % 4) {
+    case 0:
+      return CALG_DES;
+    case 1:
+      return CALG_3DES;
+    case 2:
+      return CALG_RC4;
+    default:
+      return in.U32();
+  }
+}
+
 }  // namespace marlinok::fuzz

@@ -63,6 +63,9 @@ inline void Check(bool condition, const char* what) {
   if (!condition) Fail(what);
 }
 
+// A symmetric algorithm identifier: DES, 3DES, RC4, or any 32-bit value.
+uint32_t PickSymmetricAlgorithm(Reader& in);
+
 }  // namespace marlinok::fuzz
 
 #endif
