@@ -594,6 +594,40 @@ RegStatus KeyId(const RegistryKey& key, int64_t& id) {
   return kErrorSuccess;
 }
 
+// Runs `work` with the hive and the id of an open key.
+template <class Work>
+RegStatus WithKey(const RegistryKey& key, Work&& work) {
+  return WithHive([&](Hive& hive) {
+    int64_t id = 0;
+    const RegStatus valid = KeyId(key, id);
+    if (valid != kErrorSuccess) return valid;
+    return work(hive, id);
+  });
+}
+
+// Runs `work` in one write transaction on a key that still exists.
+template <class Work>
+RegStatus WriteToKey(const RegistryKey& key, Work&& work) {
+  return WithKey(key, [&](Hive& hive, int64_t id) {
+    return InTransaction(hive, [&] {
+      const RegStatus there = StillThere(hive, id);
+      if (there != kErrorSuccess) return there;
+      return work(hive, id);
+    });
+  });
+}
+
+// Steps a lookup of one row below key `id`: success with the row ready,
+// `absent` when there is no row and the key still exists, the key's own
+// status when it has gone.
+RegStatus StepRow(Hive& hive, int64_t id, Use& lookup, RegStatus absent) {
+  const int rc = lookup.Step();
+  if (rc == SQLITE_ROW) return kErrorSuccess;
+  if (rc != SQLITE_DONE) return FromSqlite(rc);
+  const RegStatus there = StillThere(hive, id);
+  return there == kErrorSuccess ? absent : there;
+}
+
 RegStatus OpenOrCreate(const char* path, RegistryKey& key, bool create, uint32_t* disposition) {
   std::vector<Component> components;
   const RegStatus parsed = SplitPath(path, components);
@@ -628,18 +662,11 @@ RegStatus QueryValue(const RegistryKey& key, const char* name, uint32_t* type, u
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
   if (CheckValueName(name) != kErrorSuccess) return kErrorFileNotFound;
   const std::string fold = name != nullptr ? Fold(name, std::strlen(name)) : std::string();
-  return WithHive([&](Hive& hive) {
-    int64_t id = 0;
-    const RegStatus valid = KeyId(key, id);
-    if (valid != kErrorSuccess) return valid;
+  return WithKey(key, [&](Hive& hive, int64_t id) {
     Use query(hive, kQueryValue);
     query.Int(1, id).Text(2, fold);
-    const int rc = query.Step();
-    if (rc == SQLITE_DONE) {
-      const RegStatus there = StillThere(hive, id);
-      return there == kErrorSuccess ? kErrorFileNotFound : there;
-    }
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    const RegStatus found = StepRow(hive, id, query, kErrorFileNotFound);
+    if (found != kErrorSuccess) return found;
     const auto storedType = static_cast<uint32_t>(sqlite3_column_int64(query.get(), 0));
     const void* bytes = sqlite3_column_blob(query.get(), 1);
     const auto count = static_cast<uint32_t>(sqlite3_column_bytes(query.get(), 1));
@@ -666,34 +693,20 @@ RegStatus SetValue(const RegistryKey& key, const char* name, uint32_t type, cons
   const char* given = name != nullptr ? name : "";
   const size_t length = std::strlen(given);
   const std::string fold = Fold(given, length);
-  return WithHive([&](Hive& hive) {
-    int64_t id = 0;
-    const RegStatus valid = KeyId(key, id);
-    if (valid != kErrorSuccess) return valid;
-    return InTransaction(hive, [&] {
-      const RegStatus there = StillThere(hive, id);
-      if (there != kErrorSuccess) return there;
-      Use upsert(hive, kUpsertValue);
-      upsert.Int(1, id).Blob(2, given, length).Text(3, fold).Int(4, type).Blob(5, data, size);
-      return Run(std::move(upsert));
-    });
+  return WriteToKey(key, [&](Hive& hive, int64_t id) {
+    Use upsert(hive, kUpsertValue);
+    upsert.Int(1, id).Blob(2, given, length).Text(3, fold).Int(4, type).Blob(5, data, size);
+    return Run(std::move(upsert));
   });
 }
 
 RegStatus EnumSubkey(const RegistryKey& key, uint32_t index, char* name, uint32_t* nameLength) {
   if (name == nullptr || nameLength == nullptr) return kErrorInvalidParameter;
-  return WithHive([&](Hive& hive) {
-    int64_t id = 0;
-    const RegStatus valid = KeyId(key, id);
-    if (valid != kErrorSuccess) return valid;
+  return WithKey(key, [&](Hive& hive, int64_t id) {
     Use enumerate(hive, kEnumSubkey);
     enumerate.Int(1, id).Int(2, index);
-    const int rc = enumerate.Step();
-    if (rc == SQLITE_DONE) {
-      const RegStatus there = StillThere(hive, id);
-      return there == kErrorSuccess ? kErrorNoMoreItems : there;
-    }
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    const RegStatus found = StepRow(hive, id, enumerate, kErrorNoMoreItems);
+    if (found != kErrorSuccess) return found;
     const void* bytes = sqlite3_column_blob(enumerate.get(), 0);
     const auto length = static_cast<uint32_t>(sqlite3_column_bytes(enumerate.get(), 0));
     if (length >= *nameLength) return kErrorMoreData;  // the NUL must fit too
@@ -733,33 +746,19 @@ RegStatus DeleteKey(const char* path) {
 RegStatus DeleteValue(const RegistryKey& key, const char* name) {
   if (CheckValueName(name) != kErrorSuccess) return kErrorFileNotFound;
   const std::string fold = name != nullptr ? Fold(name, std::strlen(name)) : std::string();
-  return WithHive([&](Hive& hive) {
-    int64_t id = 0;
-    const RegStatus valid = KeyId(key, id);
-    if (valid != kErrorSuccess) return valid;
-    return InTransaction(hive, [&] {
-      const RegStatus there = StillThere(hive, id);
-      if (there != kErrorSuccess) return there;
-      const RegStatus deleted = Run(std::move(Use(hive, kDeleteValue).Int(1, id).Text(2, fold)));
-      if (deleted != kErrorSuccess) return deleted;
-      return sqlite3_changes(hive.db) == 0 ? kErrorFileNotFound : kErrorSuccess;
-    });
+  return WriteToKey(key, [&](Hive& hive, int64_t id) {
+    const RegStatus deleted = Run(std::move(Use(hive, kDeleteValue).Int(1, id).Text(2, fold)));
+    if (deleted != kErrorSuccess) return deleted;
+    return sqlite3_changes(hive.db) == 0 ? kErrorFileNotFound : kErrorSuccess;
   });
 }
 
 RegStatus EnumValueName(const RegistryKey& key, uint32_t index, std::string& name) {
-  return WithHive([&](Hive& hive) {
-    int64_t id = 0;
-    const RegStatus valid = KeyId(key, id);
-    if (valid != kErrorSuccess) return valid;
+  return WithKey(key, [&](Hive& hive, int64_t id) {
     Use enumerate(hive, kEnumValue);
     enumerate.Int(1, id).Int(2, index);
-    const int rc = enumerate.Step();
-    if (rc == SQLITE_DONE) {
-      const RegStatus there = StillThere(hive, id);
-      return there == kErrorSuccess ? kErrorNoMoreItems : there;
-    }
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    const RegStatus found = StepRow(hive, id, enumerate, kErrorNoMoreItems);
+    if (found != kErrorSuccess) return found;
     const auto* bytes = static_cast<const char*>(sqlite3_column_blob(enumerate.get(), 0));
     const auto length = static_cast<size_t>(sqlite3_column_bytes(enumerate.get(), 0));
     name.assign(bytes != nullptr ? bytes : "", length);
