@@ -26,6 +26,7 @@
 
 #include "frame/wipe.h"
 #include "rsa/mp.h"
+#include "rsa/mp_internal.h"
 
 namespace marlinok::rsa::detail {
 
@@ -53,18 +54,6 @@ struct alignas(64) IfmaWork {
   MpDigit t[MP_MAX_DIGITS + 1];
   MpDigit u[MP_MAX_DIGITS + 1];
 };
-
-uint32_t BitLength(const MpDigit* c, uint32_t ce) {
-  return 32 * (ce - 1) + DigitBitLength(c[ce - 1]);
-}
-
-// `width` (<= 8) bits of c from bit `pos` up; bits beyond ce digits are 0.
-uint32_t ExponentBits(const MpDigit* c, uint32_t ce, uint32_t pos, uint32_t width) {
-  const uint32_t i = pos / 32;
-  uint64_t v = c[i];
-  if (i + 1 < ce) v |= uint64_t{c[i + 1]} << 32;
-  return static_cast<uint32_t>(v >> (pos % 32)) & ((1u << width) - 1);
-}
 
 // n digits -> kLanes 52-bit limbs (lanes above the number are zero).
 void ToLimbs52(uint64_t* out, const MpDigit* a, uint32_t n) {

@@ -15,21 +15,11 @@ namespace marlinok::rsa {
 
 namespace {
 
+using detail::BitLength;
+using detail::ExponentBits;
 using detail::kMaxLimbs;
 using detail::Limb;
 using detail::Montgomery;
-
-uint32_t BitLength(const MpDigit* c, uint32_t ce) {
-  return 32 * (ce - 1) + DigitBitLength(c[ce - 1]);
-}
-
-// `width` (<= 8) bits of c from bit `pos` up; bits beyond ce digits are 0.
-uint32_t ExponentBits(const MpDigit* c, uint32_t ce, uint32_t pos, uint32_t width) {
-  const uint32_t i = pos / 32;
-  uint64_t v = c[i];
-  if (i + 1 < ce) v |= uint64_t{c[i + 1]} << 32;
-  return static_cast<uint32_t>(v >> (pos % 32)) & ((1u << width) - 1);
-}
 
 constexpr uint32_t kMaxWindow = 5;
 
