@@ -1,6 +1,7 @@
 #include "support/fuzz_support.h"
 
 #include <dirent.h>
+#include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -47,7 +48,10 @@ void UseTemporaryHive() {
   HiveFolder() = pattern;
   setenv("MARLINOK_REGISTRY", (pattern + "/registry.db").c_str(), 1);
   platform::ResetRegistryForTesting();
+  // A finding ends the process without the exit handlers: the sanitizers'
+  // reports through the death callback, the harness's own checks in Fail.
   std::atexit(RemoveHiveFolder);
+  __sanitizer_set_death_callback(RemoveHiveFolder);
 }
 
 const RecordPair& FixedPair(uint32_t bits) {
@@ -115,6 +119,7 @@ Bytes Reader::Take(std::size_t n) {
 void Fail(const char* what) {
   std::fprintf(stderr, "marlinok fuzz check failed: %s\n", what);
   std::fflush(stderr);
+  RemoveHiveFolder();
   std::abort();
 }
 
