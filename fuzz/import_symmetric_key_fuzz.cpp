@@ -8,8 +8,6 @@
 
 using namespace marlinok::fuzz;
 
-namespace {}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Reader in(data, size);
   const uint32_t algId = PickSymmetricAlgorithm(in);
