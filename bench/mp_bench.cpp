@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "frame/random_pool.h"
-#include "rsa/montgomery.h"
-#include "rsa/mp.h"
+#include "mp/montgomery.h"
+#include "mp/mp.h"
 
 namespace {
 
-using marlinok::rsa::MpDigit;
+using marlinok::mp::MpDigit;
 
 struct Operands {
   std::vector<MpDigit> base, exponent, modulus;
@@ -41,8 +41,8 @@ Operands MakeOperands(uint32_t bits) {
 
 BIGNUM* ToBn(const std::vector<MpDigit>& a) {
   std::vector<uint8_t> bytes(4 * a.size());
-  marlinok::rsa::MpEncode(bytes.data(), static_cast<uint32_t>(bytes.size()), a.data(),
-                          static_cast<uint32_t>(a.size()));
+  marlinok::mp::MpEncode(bytes.data(), static_cast<uint32_t>(bytes.size()), a.data(),
+                         static_cast<uint32_t>(a.size()));
   return BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr);
 }
 
@@ -51,8 +51,7 @@ void BM_MpModExp(benchmark::State& state) {
   const uint32_t n = static_cast<uint32_t>(op.modulus.size());
   std::vector<MpDigit> out(n);
   for (auto _ : state) {
-    marlinok::rsa::MpModExp(out.data(), op.base.data(), op.exponent.data(), n, op.modulus.data(),
-                            n);
+    marlinok::mp::MpModExp(out.data(), op.base.data(), op.exponent.data(), n, op.modulus.data(), n);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
@@ -62,18 +61,18 @@ BENCHMARK(BM_MpModExp)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrose
 // The same with the portable Montgomery kernels, where the processor has
 // faster ones.
 void BM_MpModExpPortable(benchmark::State& state) {
-  marlinok::rsa::detail::MontgomeryForcePortable(true);
+  marlinok::mp::detail::MontgomeryForcePortable(true);
   BM_MpModExp(state);
-  marlinok::rsa::detail::MontgomeryForcePortable(false);
+  marlinok::mp::detail::MontgomeryForcePortable(false);
 }
 BENCHMARK(BM_MpModExpPortable)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
 
 // The same with the AVX-512 IFMA exponentiation set aside (the mulx/adx
 // kernels where the processor has them).
 void BM_MpModExpNoIfma(benchmark::State& state) {
-  marlinok::rsa::detail::MontgomeryForgoIfma(true);
+  marlinok::mp::detail::MontgomeryForgoIfma(true);
   BM_MpModExp(state);
-  marlinok::rsa::detail::MontgomeryForgoIfma(false);
+  marlinok::mp::detail::MontgomeryForgoIfma(false);
 }
 BENCHMARK(BM_MpModExpNoIfma)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
 
@@ -83,7 +82,7 @@ void BM_PassesFermatBase2(benchmark::State& state) {
   Operands op = MakeOperands(static_cast<uint32_t>(state.range(0)));
   const uint32_t n = static_cast<uint32_t>(op.modulus.size());
   for (auto _ : state) {
-    benchmark::DoNotOptimize(marlinok::rsa::PassesFermatBase2(op.modulus.data(), n));
+    benchmark::DoNotOptimize(marlinok::mp::PassesFermatBase2(op.modulus.data(), n));
   }
 }
 BENCHMARK(BM_PassesFermatBase2)->Arg(1024)->Unit(benchmark::kMicrosecond);
@@ -115,10 +114,10 @@ BENCHMARK(BM_OpenSslModExpMont)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark:
 void BM_FindProbablePrime1024(benchmark::State& state) {
   const uint32_t n = 32;
   std::vector<MpDigit> low(n), top(n), high(n, 0xFFFFFFFFu), step(n), a(n);
-  marlinok::rsa::MpAssignPow2(low.data(), 1023, n);
-  marlinok::rsa::MpAssignPow2(top.data(), 1022, n);
-  marlinok::rsa::MpAdd(low.data(), low.data(), top.data(), n);
-  marlinok::rsa::MpAssignDigit(step.data(), 2, n);
+  marlinok::mp::MpAssignPow2(low.data(), 1023, n);
+  marlinok::mp::MpAssignPow2(top.data(), 1022, n);
+  marlinok::mp::MpAdd(low.data(), low.data(), top.data(), n);
+  marlinok::mp::MpAssignDigit(step.data(), 2, n);
   marlinok::RandomPool pool;
   marlinok::RandomPoolReset(&pool);
   uint8_t seed[marlinok::kPoolSeedBytes];
@@ -127,7 +126,7 @@ void BM_FindProbablePrime1024(benchmark::State& state) {
   for (auto _ : state) {
     // The pool moves on, so every iteration searches from a new start.
     const marlinok::Status s =
-        marlinok::rsa::FindProbablePrime(a.data(), low.data(), high.data(), step.data(), n, &pool);
+        marlinok::mp::FindProbablePrime(a.data(), low.data(), high.data(), step.data(), n, &pool);
     benchmark::DoNotOptimize(s);
   }
 }

@@ -7,12 +7,12 @@
 #include <memory>
 #include <vector>
 
-#include "rsa/mp.h"
+#include "mp/mp.h"
 #include "support/fuzz_support.h"
 
 using namespace marlinok;
 using namespace marlinok::fuzz;
-using namespace marlinok::rsa;
+using namespace marlinok::mp;
 
 namespace {
 

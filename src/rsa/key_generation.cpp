@@ -6,6 +6,8 @@
 
 namespace marlinok::rsa {
 
+using namespace marlinok::mp;
+
 namespace {
 
 // Every number of a generation, kept at full capacity so that products of two

@@ -7,10 +7,12 @@
 
 #include "frame/random_pool.h"
 #include "frame/status.h"
+#include "mp/mp.h"
 #include "rsa/key_record.h"
-#include "rsa/mp.h"
 
 namespace marlinok::rsa {
+
+using mp::MpDigit;
 
 constexpr uint32_t RSA_MIN_MODULUS_BITS = 508;
 constexpr uint32_t RSA_MAX_MODULUS_BITS = 2048;

@@ -1,8 +1,10 @@
 #include "frame/wipe.h"
-#include "rsa/mp.h"
+#include "mp/mp.h"
 #include "rsa/rsa_block_ops.h"
 
 namespace marlinok::rsa {
+
+using namespace marlinok::mp;
 
 namespace {
 

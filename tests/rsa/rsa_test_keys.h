@@ -18,9 +18,9 @@
 #include <utility>
 
 #include "frame/random_pool.h"
+#include "mp/mp.h"
 #include "rsa/key_generation.h"
 #include "rsa/key_record.h"
-#include "rsa/mp.h"
 #include "support/hex.h"
 
 namespace marlinok::rsa::test {

@@ -9,7 +9,7 @@
 // ((2m * 2m + R * m) / R < 2m), so no subtraction is needed between products.
 // The conversion out of Montgomery form (a product with 1) gives a value of
 // at most m, and one masked subtraction makes it below m.
-#include "rsa/montgomery.h"
+#include "mp/montgomery.h"
 
 #if MARLINOK_MP_IFMA
 
@@ -25,10 +25,10 @@
 #include <immintrin.h>
 
 #include "frame/wipe.h"
-#include "rsa/mp.h"
-#include "rsa/mp_internal.h"
+#include "mp/mp.h"
+#include "mp/mp_internal.h"
 
-namespace marlinok::rsa::detail {
+namespace marlinok::mp::detail {
 
 namespace {
 
@@ -307,7 +307,7 @@ bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uin
   return true;
 }
 
-}  // namespace marlinok::rsa::detail
+}  // namespace marlinok::mp::detail
 
 #pragma GCC diagnostic pop
 

@@ -10,9 +10,9 @@
 #include <random>
 #include <vector>
 
-#include "rsa/mp.h"
+#include "mp/mp.h"
 
-namespace marlinok::rsa::test {
+namespace marlinok::mp::test {
 
 using Number = std::vector<MpDigit>;
 
@@ -80,6 +80,6 @@ class Operands {
   std::mt19937 rng_;
 };
 
-}  // namespace marlinok::rsa::test
+}  // namespace marlinok::mp::test
 
 #endif

@@ -2,11 +2,11 @@
 // the exponentiation with the portable kernels forced against the oracle.
 #include <gtest/gtest.h>
 
-#include "rsa/montgomery.h"
-#include "rsa/mp.h"
-#include "rsa/mp_oracle.h"
+#include "mp/montgomery.h"
+#include "mp/mp.h"
+#include "mp/mp_oracle.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 namespace {
 
 using detail::Limb;
@@ -219,4 +219,4 @@ TEST_F(IfmaExponentiation, ForgoSwitchAndShortModuliFallBack) {
 #endif
 
 }  // namespace
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

@@ -1,10 +1,10 @@
 // Modular exponentiation, inverse and gcd, against OpenSSL's BIGNUM.
 #include <gtest/gtest.h>
 
-#include "rsa/mp.h"
-#include "rsa/mp_oracle.h"
+#include "mp/mp.h"
+#include "mp/mp_oracle.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 namespace {
 
 using test::BnCtx;
@@ -177,4 +177,4 @@ TEST(MpGcd, MatchesOracle) {
 }
 
 }  // namespace
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

@@ -4,14 +4,14 @@
 // one carry chain and the high halves on the other, with no flag saved or
 // restored in between. The product (or square) is formed by rows into a
 // double-length scratch number, then reduced row by row (REDC).
-#include "rsa/montgomery.h"
+#include "mp/montgomery.h"
 
 #if MARLINOK_MP_ADX
 
 #include <cpuid.h>
 #include <immintrin.h>
 
-namespace marlinok::rsa::detail {
+namespace marlinok::mp::detail {
 
 namespace {
 
@@ -322,6 +322,6 @@ void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
 
 #undef MARLINOK_ADX
 
-}  // namespace marlinok::rsa::detail
+}  // namespace marlinok::mp::detail
 
 #endif

@@ -8,15 +8,15 @@
 // from the heap, and every scratch number is wiped (SecureWipe) before a call
 // returns. Outputs may be the same arrays as inputs. Preconditions (nonzero
 // divisor, counts within capacity, gcd 1 for an inverse) are the caller's duty.
-#ifndef MARLINOK_RSA_MP_H
-#define MARLINOK_RSA_MP_H
+#ifndef MARLINOK_MP_MP_H
+#define MARLINOK_MP_MP_H
 
 #include <cstdint>
 
 #include "frame/random_pool.h"
 #include "frame/status.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 
 using MpDigit = uint32_t;
 constexpr uint32_t MP_MAX_DIGITS = 65;
@@ -102,6 +102,6 @@ bool HasSmallFactor(const MpDigit* a, uint32_t n) noexcept;
 bool PassesFermatBase2(const MpDigit* a, uint32_t n) noexcept;
 bool IsProbablePrime(const MpDigit* a, uint32_t n) noexcept;
 
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp
 
 #endif

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "frame/random_pool.h"
-#include "rsa/mp.h"
-#include "rsa/mp_oracle.h"
+#include "mp/mp.h"
+#include "mp/mp_oracle.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 namespace {
 
 using test::Number;
@@ -230,4 +230,4 @@ TEST(FindProbablePrime, ResultIsAPrimeInRange) {
 }
 
 }  // namespace
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

@@ -1,10 +1,10 @@
 // Schoolbook division with normalisation (quotient digits estimated from the
 // top two window digits and the top two divisor digits, then corrected).
 #include "frame/wipe.h"
-#include "rsa/mp.h"
-#include "rsa/mp_internal.h"
+#include "mp/mp.h"
+#include "mp/mp_internal.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 
 namespace detail {
 
@@ -90,4 +90,4 @@ void MpMod(MpDigit* r, const MpDigit* c, uint32_t cn, const MpDigit* d, uint32_t
   MpAssign(r, rest, dd);
 }
 
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

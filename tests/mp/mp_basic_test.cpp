@@ -1,11 +1,11 @@
 // Byte coding, assignment, addition, shifts, comparison and digit helpers.
 #include <gtest/gtest.h>
 
-#include "rsa/mp.h"
-#include "rsa/mp_oracle.h"
+#include "mp/mp.h"
+#include "mp/mp_oracle.h"
 #include "support/hex.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 namespace {
 
 using test::Number;
@@ -169,4 +169,4 @@ TEST(DigitMulAccumulate, AddAndSubtractCarryDigits) {
 }
 
 }  // namespace
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

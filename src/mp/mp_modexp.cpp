@@ -3,15 +3,15 @@
 // depends on the exponent's bits); even moduli use the schoolbook 2-bit window
 // with multiply-then-divide products. Both give exactly b^c mod d.
 #include "frame/wipe.h"
-#include "rsa/montgomery.h"
+#include "mp/montgomery.h"
 
 #if defined(__SSE2__) && MARLINOK_MP_ADX
 #include <emmintrin.h>
 #endif
-#include "rsa/mp.h"
-#include "rsa/mp_internal.h"
+#include "mp/mp.h"
+#include "mp/mp_internal.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 
 namespace {
 
@@ -187,4 +187,4 @@ void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const
   MpAssign(a, t, dd);
 }
 
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

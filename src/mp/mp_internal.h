@@ -1,12 +1,12 @@
 // Pieces of the multi-precision code shared between its files.
-#ifndef MARLINOK_RSA_MP_INTERNAL_H
-#define MARLINOK_RSA_MP_INTERNAL_H
+#ifndef MARLINOK_MP_MP_INTERNAL_H
+#define MARLINOK_MP_MP_INTERNAL_H
 
 #include <cstdint>
 
-#include "rsa/mp.h"
+#include "mp/mp.h"
 
-namespace marlinok::rsa::detail {
+namespace marlinok::mp::detail {
 
 // Widest dividend the division core takes: a 65-digit number shifted up by
 // 66 digits (the conversion into Montgomery form) plus slack.
@@ -40,6 +40,6 @@ void MontgomeryModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* 
 void MontgomeryPow2(MpDigit* a, const MpDigit* c, uint32_t ce, const MpDigit* d,
                     uint32_t dd) noexcept;
 
-}  // namespace marlinok::rsa::detail
+}  // namespace marlinok::mp::detail
 
 #endif

@@ -1,8 +1,8 @@
 // Schoolbook multiplication and the multiply-then-reduce modular product.
 #include "frame/wipe.h"
-#include "rsa/mp.h"
+#include "mp/mp.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 
 void MpMul(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t n) noexcept {
   // The product is built in scratch so that a may be b or c.
@@ -24,4 +24,4 @@ void MpModMul(MpDigit* a, const MpDigit* b, const MpDigit* c, const MpDigit* d,
   MpMod(a, t, 2 * n, d, n);
 }
 
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

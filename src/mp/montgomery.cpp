@@ -1,14 +1,14 @@
 // Montgomery multiplication and squaring by columns (the square counts each
 // cross product once, doubled), and the conversions into and out of
 // Montgomery form.
-#include "rsa/montgomery.h"
+#include "mp/montgomery.h"
 
 #include <atomic>
 
 #include "frame/wipe.h"
-#include "rsa/mp_internal.h"
+#include "mp/mp_internal.h"
 
-namespace marlinok::rsa::detail {
+namespace marlinok::mp::detail {
 
 namespace {
 
@@ -319,4 +319,4 @@ void MontgomeryDouble(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
 
 #undef MARLINOK_MONTGOMERY_DISPATCH
 
-}  // namespace marlinok::rsa::detail
+}  // namespace marlinok::mp::detail

@@ -1,9 +1,9 @@
 // Modular inverse by the extended Euclidean algorithm (kept in non-negative
 // numbers with a running sign) and the Euclidean gcd.
 #include "frame/wipe.h"
-#include "rsa/mp.h"
+#include "mp/mp.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 
 void MpModInverse(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t n) noexcept {
   // Invariants: x * b = +-g and y * b = -+h (mod c), with x, y <= c / gcd, so
@@ -51,4 +51,4 @@ void MpGcd(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t n) noexcept 
   MpAssign(a, w.u, n);
 }
 
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

@@ -2,9 +2,9 @@
 // helpers of the multi-precision numbers.
 #include <cstring>
 
-#include "rsa/mp.h"
+#include "mp/mp.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 
 void MpDecode(MpDigit* a, uint32_t n, const uint8_t* bytes, uint32_t length) noexcept {
   // Byte j from the end is bits 8*(j mod 4) of digit j / 4; bytes at j >= 4n
@@ -160,4 +160,4 @@ uint32_t DigitBitLength(MpDigit a) noexcept {
   return bits;
 }
 
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

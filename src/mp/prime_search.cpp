@@ -12,9 +12,9 @@
 #include <cstring>
 
 #include "frame/wipe.h"
-#include "rsa/mp.h"
+#include "mp/mp.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 
 namespace {
 
@@ -156,4 +156,4 @@ Status FindProbablePrime(MpDigit* a, const MpDigit* low, const MpDigit* high, co
   return Status::Ok;
 }
 
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

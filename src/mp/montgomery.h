@@ -6,14 +6,14 @@
 // R = 2^(limb bits * N), a number x < m is held as x * R mod m; products are
 // reduced with REDC, and every result is fully reduced (below m) by one
 // subtraction chosen with a mask, not a branch.
-#ifndef MARLINOK_RSA_MONTGOMERY_H
-#define MARLINOK_RSA_MONTGOMERY_H
+#ifndef MARLINOK_MP_MONTGOMERY_H
+#define MARLINOK_MP_MONTGOMERY_H
 
 #include <cstdint>
 
-#include "rsa/mp.h"
+#include "mp/mp.h"
 
-namespace marlinok::rsa::detail {
+namespace marlinok::mp::detail {
 
 #if defined(__SIZEOF_INT128__) && !defined(MARLINOK_MP_NARROW_LIMBS)
 using Limb = uint64_t;
@@ -97,6 +97,6 @@ bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uin
                 const MpDigit* d, uint32_t dd) noexcept;
 #endif
 
-}  // namespace marlinok::rsa::detail
+}  // namespace marlinok::mp::detail
 
 #endif

@@ -1,10 +1,10 @@
 // Multiplication, division and modular products, against OpenSSL's BIGNUM.
 #include <gtest/gtest.h>
 
-#include "rsa/mp.h"
-#include "rsa/mp_oracle.h"
+#include "mp/mp.h"
+#include "mp/mp_oracle.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 namespace {
 
 using test::BnCtx;
@@ -140,4 +140,4 @@ TEST(MpModMul, MatchesOracle) {
 }
 
 }  // namespace
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp

@@ -1,9 +1,9 @@
 // The probable-prime test: no factor among 3, 5, 7 and 11, and 2^a mod a = 2.
 #include "frame/wipe.h"
-#include "rsa/mp.h"
-#include "rsa/mp_internal.h"
+#include "mp/mp.h"
+#include "mp/mp_internal.h"
 
-namespace marlinok::rsa {
+namespace marlinok::mp {
 
 namespace {
 
@@ -48,4 +48,4 @@ bool IsProbablePrime(const MpDigit* a, uint32_t n) noexcept {
   return !HasSmallFactor(a, n) && PassesFermatBase2(a, n);
 }
 
-}  // namespace marlinok::rsa
+}  // namespace marlinok::mp
