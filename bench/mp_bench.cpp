@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "frame/random_pool.h"
 #include "mp/montgomery.h"
 #include "mp/mp.h"
+#include "random/random_pool.h"
 
 namespace {
 

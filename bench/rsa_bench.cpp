@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "frame/random_pool.h"
+#include "random/random_pool.h"
 #include "rsa/key_generation.h"
 #include "rsa/rsa_block_ops.h"
 

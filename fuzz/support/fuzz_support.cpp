@@ -9,8 +9,8 @@
 #include <map>
 #include <memory>
 
-#include "frame/random_pool.h"
 #include "platform/registry.h"
+#include "random/random_pool.h"
 #include "rsa/key_generation.h"
 #include "store/key_record_store.h"
 #include "store/registry_layout.h"

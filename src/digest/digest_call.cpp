@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "core/wipe.h"
 #include "digest/md5.h"
 #include "digest/sha1.h"
 #include "frame/export_guard.h"
-#include "frame/wipe.h"
 #include "marlinok.h"
 
 namespace marlinok::digest {

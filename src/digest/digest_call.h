@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "frame/status.h"
+#include "core/status.h"
 
 namespace marlinok::digest {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "frame/wipe.h"
+#include "core/wipe.h"
 
 namespace marlinok::digest {
 namespace {

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "core/wipe.h"
 #include "digest/sha1_compress.h"
-#include "frame/wipe.h"
 
 namespace marlinok::digest {
 namespace {

@@ -4,8 +4,8 @@
 // unrolled steps instead of by moves.
 #include <cstring>
 
+#include "core/wipe.h"
 #include "digest/sha1_compress.h"
-#include "frame/wipe.h"
 
 namespace marlinok::digest {
 namespace {

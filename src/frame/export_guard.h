@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "frame/status.h"
+#include "core/size_query.h"
+#include "core/status.h"
 
 namespace marlinok {
 
@@ -19,15 +20,6 @@ int32_t Guarded(int32_t failure, Body&& body) noexcept {
   } catch (...) {
     return failure;
   }
-}
-
-// The size-query rule: when `buffer` is null or `*length` is below `needed`,
-// stores `needed` in `*length` and returns true; the call then answers ERR_OK
-// without doing its work. Otherwise returns false and leaves `*length` alone.
-inline bool AnswerSizeQuery(const void* buffer, uint32_t* length, uint32_t needed) {
-  if (buffer != nullptr && *length >= needed) return false;
-  *length = needed;
-  return true;
 }
 
 }  // namespace marlinok

@@ -8,7 +8,7 @@
 #include <list>
 #include <mutex>
 
-#include "frame/status.h"
+#include "core/status.h"
 #include "marlinok.h"
 
 namespace marlinok {

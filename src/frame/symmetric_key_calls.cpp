@@ -3,17 +3,17 @@
 // the key table as their last step.
 #include <cstring>
 
+#include "core/wipe.h"
 #include "frame/export_guard.h"
 #include "frame/key_table.h"
-#include "frame/wipe.h"
 #include "marlinok.h"
+#include "random/random_pool.h"
 
 namespace marlinok {
 namespace {
 
 constexpr uint32_t kTripleDesKeyBytes = 24;
 constexpr uint32_t kTripleDesPartBytes = 8;
-constexpr uint32_t kMaxRc4GeneratedBytes = 16;  // the generator's limit per call
 constexpr uint32_t kKeyBlobHeaderBytes = 12;
 
 // The generator reads the clock afresh on every call, so each part of a 3DES
@@ -28,8 +28,7 @@ Status GenerateTripleDesKey(DataBlob& key) {
   uint8_t material[kTripleDesKeyBytes];
   WipeOnExit<decltype(material)> wipe(material);
   for (uint32_t part = 0; part < kTripleDesKeyBytes / kTripleDesPartBytes; ++part) {
-    DataBlob scratch{kTripleDesPartBytes, material + part * kTripleDesPartBytes};
-    if (QM_GenRandom(&scratch) != ERR_OK) return Status::Failed;
+    DrawFreshRandom(material + part * kTripleDesPartBytes, kTripleDesPartBytes);
     PauseBetweenDraws();
   }
   // All 24 bytes are written whatever key.length says; the caller provides
@@ -41,8 +40,8 @@ Status GenerateTripleDesKey(DataBlob& key) {
 
 Status GenerateRc4Key(DataBlob& key) {
   // A zero-length RC4 key cannot be set up, and the generator gives at most 16.
-  if (key.length == 0 || key.length > kMaxRc4GeneratedBytes) return Status::Failed;
-  if (QM_GenRandom(&key) != ERR_OK) return Status::Failed;
+  if (key.length == 0 || key.length > kMaxFreshRandomBytes) return Status::Failed;
+  DrawFreshRandom(key.data, key.length);
   KeyTableAppend(key);
   return Status::Ok;
 }

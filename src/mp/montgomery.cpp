@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/mp_internal.h"
 
 namespace marlinok::mp::detail {

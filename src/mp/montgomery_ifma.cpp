@@ -24,7 +24,7 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/mp.h"
 #include "mp/mp_internal.h"
 

@@ -13,8 +13,8 @@
 
 #include <cstdint>
 
-#include "frame/random_pool.h"
-#include "frame/status.h"
+#include "core/status.h"
+#include "random/random_pool.h"
 
 namespace marlinok::mp {
 

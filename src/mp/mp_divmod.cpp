@@ -1,6 +1,6 @@
 // Schoolbook division with normalisation (quotient digits estimated from the
 // top two window digits and the top two divisor digits, then corrected).
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/mp.h"
 #include "mp/mp_internal.h"
 

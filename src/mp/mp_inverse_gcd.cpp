@@ -1,6 +1,6 @@
 // Modular inverse by the extended Euclidean algorithm (kept in non-negative
 // numbers with a running sign) and the Euclidean gcd.
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/mp.h"
 
 namespace marlinok::mp {

@@ -2,7 +2,7 @@
 // fixed window whose table entries are read with masks (no branch or address
 // depends on the exponent's bits); even moduli use the schoolbook 2-bit window
 // with multiply-then-divide products. Both give exactly b^c mod d.
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/montgomery.h"
 
 #if defined(__SSE2__) && MARLINOK_MP_ADX

@@ -1,5 +1,5 @@
 // Schoolbook multiplication and the multiply-then-reduce modular product.
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/mp.h"
 
 namespace marlinok::mp {

@@ -11,7 +11,7 @@
 // itself the value is 2^1 = 2: a small prime is never skipped.)
 #include <cstring>
 
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/mp.h"
 
 namespace marlinok::mp {

@@ -1,5 +1,5 @@
 // The probable-prime test: no factor among 3, 5, 7 and 11, and 2^a mod a = 2.
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/mp.h"
 #include "mp/mp_internal.h"
 

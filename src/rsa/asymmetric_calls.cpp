@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/locks.h"
+#include "core/secret_buffer.h"
 #include "frame/export_guard.h"
-#include "frame/locks.h"
-#include "frame/secret_buffer.h"
 #include "marlinok.h"
 #include "rsa/key_record.h"
 #include "rsa/rsa_block_ops.h"

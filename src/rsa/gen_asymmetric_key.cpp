@@ -1,9 +1,9 @@
 // QM_GenAsymmetricKey: a new pair with e = 65537 from a clock-seeded pool of
 // the call's own, stored into a container as its exchange or signature pair.
+#include "core/wipe.h"
 #include "frame/export_guard.h"
-#include "frame/random_pool.h"
-#include "frame/wipe.h"
 #include "marlinok.h"
+#include "random/random_pool.h"
 #include "rsa/key_generation.h"
 #include "store/key_record_store.h"
 #include "store/registry_layout.h"

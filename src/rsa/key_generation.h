@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "frame/random_pool.h"
-#include "frame/status.h"
+#include "core/status.h"
 #include "mp/mp.h"
+#include "random/random_pool.h"
 #include "rsa/key_record.h"
 
 namespace marlinok::rsa {

@@ -4,9 +4,9 @@
 // field and reversed there.
 #include <cstring>
 
+#include "core/secret_buffer.h"
 #include "frame/export_guard.h"
 #include "frame/key_table.h"
-#include "frame/secret_buffer.h"
 #include "rsa/key_record.h"
 #include "store/key_blob.h"
 #include "store/key_record_store.h"

@@ -1,4 +1,4 @@
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "mp/mp.h"
 #include "rsa/rsa_block_ops.h"
 

@@ -2,9 +2,9 @@
 // wrapped under an RSA public key with PKCS #1 v1.5 type-2 padding.
 #include <cstring>
 
+#include "core/wipe.h"
 #include "frame/export_guard.h"
-#include "frame/random_pool.h"
-#include "frame/wipe.h"
+#include "random/random_pool.h"
 #include "rsa/key_record.h"
 #include "rsa/rsa_block_ops.h"
 #include "store/key_blob.h"

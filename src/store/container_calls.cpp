@@ -1,6 +1,6 @@
 // Containers: the keys below the container root that hold a caller's pairs.
+#include "core/locks.h"
 #include "frame/export_guard.h"
-#include "frame/locks.h"
 #include "marlinok.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"

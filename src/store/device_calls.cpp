@@ -3,8 +3,8 @@
 // state is kept: no other call asks for one.
 #include <cstring>
 
+#include "core/secret_buffer.h"
 #include "frame/export_guard.h"
-#include "frame/secret_buffer.h"
 #include "marlinok.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"

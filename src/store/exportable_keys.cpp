@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/secret_buffer.h"
 #include "frame/export_guard.h"
-#include "frame/secret_buffer.h"
 #include "marlinok.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"

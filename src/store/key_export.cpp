@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/secret_buffer.h"
 #include "frame/export_guard.h"
-#include "frame/secret_buffer.h"
 #include "rsa/key_record.h"
 #include "store/key_blob.h"
 #include "store/key_property.h"

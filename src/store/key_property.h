@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "frame/status.h"
+#include "core/status.h"
 #include "marlinok.h"
 
 namespace marlinok::store {

@@ -1,6 +1,6 @@
 #include "store/key_record_store.h"
 
-#include "frame/locks.h"
+#include "core/locks.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "frame/secret_buffer.h"
-#include "frame/status.h"
+#include "core/secret_buffer.h"
+#include "core/status.h"
 #include "marlinok.h"
 
 namespace marlinok::store {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "frame/status.h"
+#include "core/status.h"
 #include "marlinok.h"
 
 namespace marlinok::store {

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "frame/status.h"
+#include "core/status.h"
 #include "symmetric/cipher_primitives.h"
 
 namespace marlinok::symmetric {

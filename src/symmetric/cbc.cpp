@@ -1,5 +1,5 @@
 // CBC: C = E(P xor R), R = C; and back, P = D(C) xor R, R = C.
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "symmetric/block_engine.h"
 #include "symmetric/block_modes.h"
 

@@ -2,7 +2,7 @@
 // first n bytes of R become C. Only the encrypt direction of the engine is used.
 #include <algorithm>
 
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "symmetric/block_engine.h"
 #include "symmetric/block_modes.h"
 

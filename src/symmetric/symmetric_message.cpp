@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "frame/wipe.h"
+#include "core/wipe.h"
 #include "symmetric/block_engine.h"
 #include "symmetric/block_modes.h"
 #include "symmetric/des_key_setup.h"

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/status.h"
+#include "core/status.h"
 #include "symmetric/cipher_primitives.h"
 
 namespace marlinok::symmetric {

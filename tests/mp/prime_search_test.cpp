@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "frame/random_pool.h"
 #include "mp/mp.h"
 #include "mp/mp_oracle.h"
+#include "random/random_pool.h"
 
 namespace marlinok::mp {
 namespace {

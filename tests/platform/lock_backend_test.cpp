@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "frame/locks.h"
+#include "core/locks.h"
 #include "platform/lock.h"
 #include "support/backend.h"
 

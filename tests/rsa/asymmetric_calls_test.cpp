@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "frame/locks.h"
+#include "core/locks.h"
 #include "marlinok.h"
 #include "rsa/rsa_test_keys.h"
 #include "store/key_record_store.h"

@@ -17,8 +17,8 @@
 #include <string>
 #include <utility>
 
-#include "frame/random_pool.h"
 #include "mp/mp.h"
+#include "random/random_pool.h"
 #include "rsa/key_generation.h"
 #include "rsa/key_record.h"
 #include "support/hex.h"

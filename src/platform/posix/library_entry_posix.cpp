@@ -1,6 +1,6 @@
 // Process attach on shared-object platforms: the loader runs this before any
 // export can be called, as DllMain does on Windows.
-#include "frame/locks.h"
+#include "core/locks.h"
 
 namespace {
 

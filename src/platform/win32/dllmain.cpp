@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "frame/locks.h"
+#include "core/locks.h"
 
 // Loading never fails; only process attach does any work.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {

@@ -2,7 +2,7 @@
 // runs in them. Process attach is done here instead, during static initialisation, before
 // main() and so before any test can reach a lock. This file is compiled into each test program
 // directly.
-#include "frame/locks.h"
+#include "core/locks.h"
 
 namespace {
 

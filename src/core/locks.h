@@ -1,8 +1,8 @@
 // The library's three locks. They are created when the library is loaded,
 // public key lock first, then the private key lock, then the container store
 // lock, and are never destroyed. No call holds two of them at once.
-#ifndef MARLINOK_FRAME_LOCKS_H
-#define MARLINOK_FRAME_LOCKS_H
+#ifndef MARLINOK_CORE_LOCKS_H
+#define MARLINOK_CORE_LOCKS_H
 
 #include "platform/lock.h"
 

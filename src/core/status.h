@@ -1,8 +1,8 @@
 // Status values of the library. The exported calls return the first nine
 // unchanged; Length, ModulusLength and NeedSeed stay inside the RSA engine and
 // the random generator.
-#ifndef MARLINOK_FRAME_STATUS_H
-#define MARLINOK_FRAME_STATUS_H
+#ifndef MARLINOK_CORE_STATUS_H
+#define MARLINOK_CORE_STATUS_H
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "frame/random_pool.h"
+#include "random/random_pool.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

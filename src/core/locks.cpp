@@ -1,4 +1,4 @@
-#include "frame/locks.h"
+#include "core/locks.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // Wiping secrets so that the compiler cannot drop the stores as dead.
-#ifndef MARLINOK_FRAME_WIPE_H
-#define MARLINOK_FRAME_WIPE_H
+#ifndef MARLINOK_CORE_WIPE_H
+#define MARLINOK_CORE_WIPE_H
 
 #include <cstddef>
 #include <cstring>

@@ -5,12 +5,12 @@
 // each block handed out from its first byte on. A pool must take in 256 seed
 // bytes before it yields anything. The record travels between calls inside a
 // DataBlob, so its 40-byte layout is fixed.
-#ifndef MARLINOK_FRAME_RANDOM_POOL_H
-#define MARLINOK_FRAME_RANDOM_POOL_H
+#ifndef MARLINOK_RANDOM_RANDOM_POOL_H
+#define MARLINOK_RANDOM_RANDOM_POOL_H
 
 #include <cstdint>
 
-#include "frame/status.h"
+#include "core/status.h"
 #include "marlinok.h"
 
 namespace marlinok {
@@ -39,6 +39,11 @@ void RandomPoolStepCounter(uint8_t counter[16]) noexcept;
 // Resets the pool, mixes 20-byte clock texts until it is seeded (13 readings)
 // and draws 20 bytes that are thrown away: 12 bytes of output are left.
 void SeedPoolFromClockReadings(RandomPool* pool) noexcept;
+
+// Up to kMaxFreshRandomBytes bytes from a pool of the call's own, seeded
+// from the clock now: the first bytes of the block that seeding leaves.
+constexpr uint32_t kMaxFreshRandomBytes = 16;
+void DrawFreshRandom(uint8_t* out, uint32_t length) noexcept;
 
 // The same on the pool held in blob->data (40 bytes); sets blob->length to 40
 // and returns 1.

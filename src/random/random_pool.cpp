@@ -1,11 +1,11 @@
-#include "frame/random_pool.h"
+#include "random/random_pool.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "core/wipe.h"
 #include "digest/md5.h"
-#include "frame/wipe.h"
 #include "platform/clock.h"
 
 namespace marlinok {
@@ -74,6 +74,14 @@ void SeedPoolFromClockReadings(RandomPool* pool) noexcept {
   // The first 20 bytes of the stream are thrown away.
   (void)RandomPoolDraw(reinterpret_cast<uint8_t*>(text), sizeof text, pool);
   SecureWipe(text, sizeof text);
+}
+
+void DrawFreshRandom(uint8_t* out, uint32_t length) noexcept {
+  RandomPool pool;
+  WipeOnExit<RandomPool> wipe(pool);
+  SeedPoolFromClockReadings(&pool);
+  // After seeding, the pool's current block is the second of its stream.
+  std::memcpy(out, pool.outputBlock, length);
 }
 
 int32_t SeedPoolFromClock(DataBlob* blob) noexcept {

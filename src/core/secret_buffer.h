@@ -1,13 +1,13 @@
 // A heap buffer for key records, PINs and passwords that is wiped before its
 // memory goes back to the allocator.
-#ifndef MARLINOK_FRAME_SECRET_BUFFER_H
-#define MARLINOK_FRAME_SECRET_BUFFER_H
+#ifndef MARLINOK_CORE_SECRET_BUFFER_H
+#define MARLINOK_CORE_SECRET_BUFFER_H
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
-#include "frame/wipe.h"
+#include "core/wipe.h"
 
 namespace marlinok {
 
