@@ -5,8 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/byte_order.h"
+#include "keyblob/key_blob.h"
 #include "marlinok.h"
-#include "store/key_blob.h"
 #include "support/fuzz_support.h"
 
 using namespace marlinok;
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Check(QM_ExportPublicKey(&ref, &out) == ERR_OK, "export after size query");
     Check(blob[query.length] == 0xA5 && out.length == query.length, "wrote past the answer");
     const uint32_t bits = rsa::ReadModulusBits(record.data());
-    Check(store::LoadLe32(blob.data() + 12) == bits && query.length == 20 + bits / 8,
+    Check(LoadLe32(blob.data() + 12) == bits && query.length == 20 + bits / 8,
           "public blob length");
     for (uint32_t i = 0; i < bits / 8; ++i)
       Check(blob[20 + i] == record[4 + 255 - i], "public blob modulus");
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // Plain (or handed out plain with status 1): the numbers of the record.
   const uint32_t bits = rsa::ReadModulusBits(record.data());
   Check(bits % 16 == 0 && bits <= 2048, "exported a length the blob cannot hold");
-  Check(store::LoadLe32(blob.data() + 12) == bits, "private blob length");
+  Check(LoadLe32(blob.data() + 12) == bits, "private blob length");
   for (uint32_t i = 0; i < bits / 8; ++i)
     Check(blob[20 + i] == record[4 + 255 - i], "private blob modulus");
   const uint32_t dAt = 20 + bits / 8 + 5 * (bits / 16);

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/byte_order.h"
+#include "keyblob/key_blob.h"
 #include "marlinok.h"
-#include "store/key_blob.h"
 #include "store/registry_layout.h"
 #include "support/fuzz_support.h"
 
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   Check(blob.size() >= 20, "accepted a short blob");
-  const uint32_t bits = store::LoadLe32(blob.data() + 12);
+  const uint32_t bits = LoadLe32(blob.data() + 12);
   const uint32_t blobBytes = 20 + 9 * (bits / 16);
   Check(bits % 16 == 0 && bits <= 2048 && blob.size() >= blobBytes, "accepted a bad length");
   Check(pubRef.length == refLength && privRef.length == refLength, "reference length");

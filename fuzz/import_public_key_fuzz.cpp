@@ -3,8 +3,9 @@
 // and can be withdrawn again.
 #include <cstring>
 
+#include "core/byte_order.h"
+#include "keyblob/key_blob.h"
 #include "marlinok.h"
-#include "store/key_blob.h"
 #include "support/fuzz_support.h"
 
 using namespace marlinok;
@@ -24,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     for (uint8_t b : out) Check(b == 0xA5, "a refused import wrote the output");
     return 0;
   }
-  Check(kind != 0 && blob.size() >= store::kBlobHeaderBytes, "accepted a short blob");
-  const uint32_t bits = store::LoadLe32(blob.data() + 12);
+  Check(kind != 0 && blob.size() >= keyblob::kRsaBlobHeaderBytes, "accepted a short blob");
+  const uint32_t bits = LoadLe32(blob.data() + 12);
   Check(bits % 8 == 0 && bits <= 2048 && blob.size() >= 20 + bits / 8, "accepted a bad length");
   Check(rsa::ReadModulusBits(out.data()) == bits, "record length differs from the blob's");
   // n: the blob's bits/8 little-endian bytes, right-aligned big-endian in 256.

@@ -3,8 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/byte_order.h"
+#include "keyblob/key_blob.h"
 #include "marlinok.h"
-#include "store/key_blob.h"
 #include "support/fuzz_support.h"
 
 using namespace marlinok;
@@ -87,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   Check(length == 4, "length of the answer");
-  const uint32_t answer = store::LoadLe32(value.data());
+  const uint32_t answer = LoadLe32(value.data());
   if (param == KP_PADDING) Check(answer == 1, "padding");
   if (param == KP_PERMISSIONS) Check(answer == 7, "permissions");
   if (param == KP_ALGID)

@@ -6,6 +6,7 @@
 #include "core/wipe.h"
 #include "frame/export_guard.h"
 #include "frame/key_table.h"
+#include "keyblob/key_blob.h"
 #include "marlinok.h"
 #include "random/random_pool.h"
 
@@ -14,7 +15,6 @@ namespace {
 
 constexpr uint32_t kTripleDesKeyBytes = 24;
 constexpr uint32_t kTripleDesPartBytes = 8;
-constexpr uint32_t kKeyBlobHeaderBytes = 12;
 
 // The generator reads the clock afresh on every call, so each part of a 3DES
 // key must be drawn at a later clock reading than the part before it. The
@@ -69,16 +69,17 @@ extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_ImportSymmetricKey(const DataBl
                                                                     uint32_t algId, DataBlob* key) {
   using namespace marlinok;
   return Guarded(ERR_REFUSED, [&] {
-    if (blob == nullptr || blob->data == nullptr || blob->length <= kKeyBlobHeaderBytes)
+    if (blob == nullptr || blob->data == nullptr ||
+        blob->length <= keyblob::kSymmetricBlobHeaderBytes)
       return ERR_REFUSED;
     if (algId != CALG_RC4 && algId != CALG_3DES) return ERR_REFUSED;
     if (key == nullptr) return ERR_REFUSED;
     // The header is not examined and the key length is not checked against the
     // algorithm: the bytes after the header are the key as they stand.
-    const uint32_t keyLength = blob->length - kKeyBlobHeaderBytes;
+    const uint32_t keyLength = blob->length - keyblob::kSymmetricBlobHeaderBytes;
     key->length = keyLength;
     if (key->data == nullptr) return ERR_OK;  // size query: nothing copied or registered
-    std::memcpy(key->data, blob->data + kKeyBlobHeaderBytes, keyLength);
+    std::memcpy(key->data, blob->data + keyblob::kSymmetricBlobHeaderBytes, keyLength);
     KeyTableAppend(*key);
     return ERR_OK;
   });

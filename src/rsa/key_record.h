@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/byte_order.h"
+
 namespace marlinok::rsa {
 
 constexpr std::size_t RSA_MODULUS_BYTES = 256;
@@ -44,15 +46,11 @@ struct PrivateKeyRecord {
 };
 
 inline uint32_t ReadModulusBits(const uint8_t* record) {
-  return uint32_t{record[0]} | uint32_t{record[1]} << 8 | uint32_t{record[2]} << 16 |
-         uint32_t{record[3]} << 24;
+  return LoadLe32(record + kModulusBitsOffset);
 }
 
 inline void WriteModulusBits(uint8_t* record, uint32_t bits) {
-  record[0] = static_cast<uint8_t>(bits);
-  record[1] = static_cast<uint8_t>(bits >> 8);
-  record[2] = static_cast<uint8_t>(bits >> 16);
-  record[3] = static_cast<uint8_t>(bits >> 24);
+  StoreLe32(record + kModulusBitsOffset, bits);
 }
 
 // The byte length of the modulus, and of every RSA output: (bits + 7) / 8.

@@ -4,24 +4,15 @@
 
 #include "core/wipe.h"
 #include "frame/export_guard.h"
+#include "keyblob/key_blob.h"
 #include "random/random_pool.h"
 #include "rsa/key_record.h"
 #include "rsa/rsa_block_ops.h"
-#include "store/key_blob.h"
 
 namespace marlinok::rsa {
 namespace {
 
-constexpr uint32_t kHeaderBytes = 12;
-constexpr uint8_t kSimpleBlobType = 1;
-
-void PutHeader(uint8_t* out, uint32_t algId, uint32_t wrapAlgId) {
-  out[0] = kSimpleBlobType;
-  out[1] = store::kBlobVersion;
-  out[2] = out[3] = 0;
-  store::StoreLe32(out + 4, algId);  // stored as given, unchecked
-  store::StoreLe32(out + 8, wrapAlgId);
-}
+using keyblob::kSymmetricBlobHeaderBytes;
 
 // The key wrapped under the public record at `wrapRecord`: the k-byte RSA
 // output, big-endian, after the header. The padding comes from a pool seeded
@@ -43,10 +34,10 @@ int32_t ExportWrapped(const DataBlob& key, const uint8_t* wrapRecord, DataBlob& 
       Status::Ok)
     return ERR_FAILED;  // key longer than k - 11, or a record it cannot use
   // The size query is answered after the encryption, which has run all the same.
-  if (AnswerSizeQuery(output.data, &output.length, k + kHeaderBytes)) return ERR_OK;
-  PutHeader(output.data, algId, CALG_RSA_KEYX);
-  std::memcpy(output.data + kHeaderBytes, wrapped, k);
-  output.length = k + kHeaderBytes;
+  if (AnswerSizeQuery(output.data, &output.length, k + kSymmetricBlobHeaderBytes)) return ERR_OK;
+  keyblob::WriteSymmetricBlobHeader(output.data, algId, CALG_RSA_KEYX);
+  std::memcpy(output.data + kSymmetricBlobHeaderBytes, wrapped, k);
+  output.length = k + kSymmetricBlobHeaderBytes;
   return ERR_OK;
 }
 
@@ -54,14 +45,14 @@ int32_t ExportWrapped(const DataBlob& key, const uint8_t* wrapRecord, DataBlob& 
 // other length, larger too, is answered with the length.
 int32_t ExportPlain(const DataBlob& key, DataBlob& output, uint32_t algId) {
   if (key.data == nullptr && key.length != 0) return ERR_FAILED;
-  const uint64_t size = uint64_t{key.length} + kHeaderBytes;
+  const uint64_t size = uint64_t{key.length} + kSymmetricBlobHeaderBytes;
   if (size > UINT32_MAX) return ERR_FAILED;
   if (output.data == nullptr || output.length != size) {
     output.length = static_cast<uint32_t>(size);
     return ERR_OK;
   }
-  PutHeader(output.data, algId, 0);
-  if (key.length != 0) std::memcpy(output.data + kHeaderBytes, key.data, key.length);
+  keyblob::WriteSymmetricBlobHeader(output.data, algId, 0);
+  if (key.length != 0) std::memcpy(output.data + kSymmetricBlobHeaderBytes, key.data, key.length);
   return ERR_OK;
 }
 

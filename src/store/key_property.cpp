@@ -3,9 +3,9 @@
 
 #include <cstring>
 
+#include "core/byte_order.h"
 #include "frame/export_guard.h"
 #include "rsa/key_record.h"
-#include "store/key_blob.h"
 #include "store/key_record_store.h"
 #include "store/registry_layout.h"
 
