@@ -5,6 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+"$root/scripts/check-layers.sh"
 if [ "${1:-}" = "--sanitize" ]; then
   build=$root/build-sanitize
   "$root/scripts/build.sh" "$build" -DMARLINOK_SANITIZE=ON -DMARLINOK_BUILD_BENCH=OFF

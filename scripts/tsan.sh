@@ -9,7 +9,7 @@ build=${1:-$root/build-tsan}
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLINOK_TSAN=ON \
   -DMARLINOK_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j2 --target core_tests frame_tests store_tests platform_tests rsa_tests stress_tests
+cmake --build "$build" -j2 --target core_tests token_tests store_tests platform_tests exports_tests stress_tests
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 history_size=4"
 run() {
@@ -18,9 +18,9 @@ run() {
   "$build/tests/$program" --gtest_filter="$filter" --gtest_brief=1
 }
 run core_tests 'LibraryLocksTest.*'
-run frame_tests 'KeyTableTest.Concurrent*'
+run token_tests 'KeyTableTest.Concurrent*'
 run store_tests 'ContainerThreadsTest.*'
 run platform_tests 'RegistryHive.*Threads*:RegistryHive.*Processes*'
-run rsa_tests 'AsymmetricCallsTest.PublicAndPrivateOperationsUseDifferentLocks'
+run exports_tests 'AsymmetricCallsTest.PublicAndPrivateOperationsUseDifferentLocks'
 run stress_tests 'StressThreads.*:StressProcesses.*'
 echo "ThreadSanitizer: the concurrency tests ran clean"

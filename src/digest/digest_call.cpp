@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "core/size_query.h"
 #include "core/wipe.h"
 #include "digest/md5.h"
 #include "digest/sha1.h"
-#include "frame/export_guard.h"
 #include "marlinok.h"
 
 namespace marlinok::digest {
@@ -52,12 +52,3 @@ Status ComputeDigest(uint8_t* digest, uint32_t* digestLength, const uint8_t* dat
 }
 
 }  // namespace marlinok::digest
-
-extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_Digest(uint8_t* digest, uint32_t* digestLength,
-                                                        const uint8_t* data, uint32_t dataLength,
-                                                        uint32_t algId) {
-  return marlinok::Guarded(ERR_FAILED, [&] {
-    return marlinok::ToInt(
-        marlinok::digest::ComputeDigest(digest, digestLength, data, dataLength, algId));
-  });
-}

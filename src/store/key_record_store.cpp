@@ -1,5 +1,6 @@
 #include "store/key_record_store.h"
 
+#include "core/byte_order.h"
 #include "core/locks.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"
@@ -30,8 +31,8 @@ Status ReadKeyRecord(const DataBlob* reference, SecretBuffer* record) {
 namespace {
 
 bool SetDword(const RegistryKey& key, const char* name, uint32_t value) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[4];
+  StoreLe32(bytes, value);
   return SetValue(key, name, kRegDword, bytes, sizeof bytes) == kErrorSuccess;
 }
 
@@ -41,9 +42,9 @@ bool SetRecord(const RegistryKey& key, const char* name, const DataBlob* record)
 
 }  // namespace
 
-bool StoreKeyPair(const char* containerName, uint32_t pairType, uint32_t exportable,
-                  const DataBlob* publicRecord, const DataBlob* privateRecord, DataBlob* publicRef,
-                  DataBlob* privateRef) {
+Status StoreKeyPair(const char* containerName, uint32_t pairType, uint32_t exportable,
+                    const DataBlob* publicRecord, const DataBlob* privateRecord,
+                    DataBlob* publicRef, DataBlob* privateRef) {
   const std::string path = ContainerPath(containerName);
   const PairValueNames* kind = (pairType & 1)   ? &kExchangePair
                                : (pairType & 2) ? &kSignaturePair
@@ -51,17 +52,17 @@ bool StoreKeyPair(const char* containerName, uint32_t pairType, uint32_t exporta
 
   ScopedLibraryLock lock(LibraryLock::ContainerStore);
   RegistryKey key;
-  if (CreateKey(path.c_str(), key, nullptr) != kErrorSuccess) return false;
+  if (CreateKey(path.c_str(), key, nullptr) != kErrorSuccess) return Status::Failed;
   // The container key exists from here on, whether or not a pair is stored.
-  if (kind == nullptr) return false;
+  if (kind == nullptr) return Status::Failed;
   const bool written = SetRecord(key, kind->privateRecord, privateRecord) &&
                        SetRecord(key, kind->publicRecord, publicRecord) &&
                        SetDword(key, kind->property, kind->algId) &&
                        SetDword(key, kind->exportFlag, exportable & 1);
-  if (!written) return false;
+  if (!written) return Status::Failed;
   FillKeyReference(publicRef, path, kind->publicRecord);
   FillKeyReference(privateRef, path, kind->privateRecord);
-  return true;
+  return Status::Ok;
 }
 
 }  // namespace marlinok::store

@@ -21,12 +21,12 @@ Status ReadKeyRecord(const DataBlob* reference, SecretBuffer* record);
 // pair. The private record, the public record, the algorithm and the export
 // flag (bit 0 of `exportable`) are written in that order. The references'
 // lengths are always set and their paths written where `data` is non-null.
-// Returns true when the pair was stored; false, with the references
-// untouched, when the container key can't be created, `pairType` selects no
-// kind, or a value write fails.
-bool StoreKeyPair(const char* containerName, uint32_t pairType, uint32_t exportable,
-                  const DataBlob* publicRecord, const DataBlob* privateRecord, DataBlob* publicRef,
-                  DataBlob* privateRef);
+// Ok when the pair was stored; Failed, with the references untouched, when
+// the container key can't be created, `pairType` selects no kind, or a value
+// write fails.
+Status StoreKeyPair(const char* containerName, uint32_t pairType, uint32_t exportable,
+                    const DataBlob* publicRecord, const DataBlob* privateRecord,
+                    DataBlob* publicRef, DataBlob* privateRef);
 
 }  // namespace marlinok::store
 

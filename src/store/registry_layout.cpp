@@ -46,4 +46,17 @@ Status SplitKeyReference(const DataBlob* reference, SplitReference* out) {
   return Status::Ok;
 }
 
+Status KeyAlgorithm(const DataBlob* keyRef, uint32_t* algId) {
+  SplitReference split;
+  if (SplitKeyReference(keyRef, &split) != Status::Ok) return Status::Failed;
+  const std::string& name = split.valueName;
+  uint32_t answer = 0;
+  if (name.find("PukExh") != std::string::npos || name.find("PvkExh") != std::string::npos)
+    answer = CALG_RSA_KEYX;
+  if (name.find("PukSig") != std::string::npos || name.find("PvkSig") != std::string::npos)
+    answer = CALG_RSA_SIGN;
+  *algId = answer;
+  return Status::Ok;
+}
+
 }  // namespace marlinok::store

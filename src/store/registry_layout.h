@@ -60,6 +60,12 @@ struct SplitReference {
 // backslash; nothing past `length` bytes is read.
 Status SplitKeyReference(const DataBlob* reference, SplitReference* out);
 
+// The algorithm of the pair a key reference names, from its value name alone:
+// CALG_RSA_KEYX for "PukExh"/"PvkExh", CALG_RSA_SIGN for "PukSig"/"PvkSig"
+// (tested last, so it wins when both appear), else 0. Failed for a malformed
+// reference.
+Status KeyAlgorithm(const DataBlob* keyRef, uint32_t* algId);
+
 }  // namespace marlinok::store
 
 #endif

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <thread>
 
-#include "store_fixture.h"
+#include "store/store_fixture.h"
 
 namespace marlinok::store {
 namespace {

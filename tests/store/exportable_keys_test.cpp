@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "store_fixture.h"
+#include "store/store_fixture.h"
 
 namespace marlinok::store {
 namespace {

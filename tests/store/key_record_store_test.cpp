@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "store/registry_layout.h"
-#include "store_fixture.h"
+#include "store/store_fixture.h"
 
 namespace marlinok::store {
 namespace {
@@ -22,8 +22,8 @@ TEST_F(KeyRecordStoreTest, StoresSignaturePairAndHandsOutReferences) {
   char pub[64], priv[64];
   DataBlob publicRef{0, reinterpret_cast<uint8_t*>(pub)};
   DataBlob privateRef{0, reinterpret_cast<uint8_t*>(priv)};
-  ASSERT_TRUE(
-      StoreKeyPair("alpha", 2, 1, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
+  ASSERT_EQ(Status::Ok,
+            StoreKeyPair("alpha", 2, 1, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
   EXPECT_EQ(publicRef.length, 54u);
   EXPECT_EQ(privateRef.length, 54u);
   EXPECT_STREQ(pub, "Software\\Quillmar\\SoftContainerSimulator\\alpha\\PukSig");
@@ -64,7 +64,7 @@ TEST_F(KeyRecordStoreTest, PairTypeBitsChooseTheKind) {
     const std::string name = "kind" + std::to_string(c.pairType);
     DataBlob publicRef{7, nullptr}, privateRef{7, nullptr};
     EXPECT_EQ(StoreKeyPair(name.c_str(), c.pairType, 1, &publicRecord_, &privateRecord_, &publicRef,
-                           &privateRef),
+                           &privateRef) == Status::Ok,
               c.stored)
         << c.pairType;
     EXPECT_TRUE(KeyExists(Container(name))) << "the container key is created in any case";
@@ -86,7 +86,8 @@ TEST_F(KeyRecordStoreTest, PairTypeBitsChooseTheKind) {
 
 TEST_F(KeyRecordStoreTest, OnlyBitZeroOfExportableCounts) {
   DataBlob publicRef{0, nullptr}, privateRef{0, nullptr};
-  ASSERT_TRUE(StoreKeyPair("beta", 1, 2, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
+  ASSERT_EQ(Status::Ok,
+            StoreKeyPair("beta", 1, 2, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
   uint32_t type = 0;
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(ReadValue(Container("beta"), "ExExport", &type, &bytes));
@@ -117,13 +118,14 @@ TEST_F(KeyRecordStoreTest, ReadRefusesMissingEmptyAndMalformed) {
 
 TEST_F(KeyRecordStoreTest, SecondStoreOfAKindReplacesOnlyThatKind) {
   DataBlob publicRef{0, nullptr}, privateRef{0, nullptr};
-  ASSERT_TRUE(
-      StoreKeyPair("delta", 1, 1, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
-  ASSERT_TRUE(
-      StoreKeyPair("delta", 2, 1, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
+  ASSERT_EQ(Status::Ok,
+            StoreKeyPair("delta", 1, 1, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
+  ASSERT_EQ(Status::Ok,
+            StoreKeyPair("delta", 2, 1, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
   std::vector<uint8_t> newer(1412, 0x33);
   DataBlob newerRecord{1412, newer.data()};
-  ASSERT_TRUE(StoreKeyPair("delta", 2, 1, &publicRecord_, &newerRecord, &publicRef, &privateRef));
+  ASSERT_EQ(Status::Ok,
+            StoreKeyPair("delta", 2, 1, &publicRecord_, &newerRecord, &publicRef, &privateRef));
   uint32_t type = 0;
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(ReadValue(Container("delta"), "PvkSig", &type, &bytes));
