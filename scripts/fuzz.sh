@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
 done
 
 "$root/scripts/install-deps.sh"
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLINOK_WERROR=ON \
   -DMARLINOK_FUZZ=ON -DMARLINOK_BUILD_TESTS=OFF -DMARLINOK_BUILD_TOOL=OFF \
   -DMARLINOK_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target fuzzers

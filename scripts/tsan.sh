@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-tsan}
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLINOK_TSAN=ON \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLINOK_WERROR=ON -DMARLINOK_TSAN=ON \
   -DMARLINOK_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target core_tests token_tests store_tests platform_tests exports_tests stress_tests
 

@@ -120,7 +120,7 @@ build_openssl() {
 # ---- the builds ---------------------------------------------------------------
 configure_and_build() {
   local target=$1 build=$2
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLINOK_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$target-w64-mingw32.cmake" \
     -DOPENSSL_ROOT_DIR="$cache/openssl-$openssl_version-$target" \
     -DMARLINOK_GTEST_SOURCE_DIR=/usr/src/googletest \

@@ -78,7 +78,7 @@ void PlantPair(const char* container, uint32_t pairType, const RecordPair& pair)
   const DataBlob priv{static_cast<uint32_t>(sizeof pair.privateRecord),
                       const_cast<uint8_t*>(pair.privateRecord.bytes)};
   DataBlob pubRef{0, nullptr}, privRef{0, nullptr};
-  if (!store::StoreKeyPair(container, pairType, 1, &pub, &priv, &pubRef, &privRef))
+  if (store::StoreKeyPair(container, pairType, 1, &pub, &priv, &pubRef, &privRef) != Status::Ok)
     Fail("could not plant a key pair");
 }
 

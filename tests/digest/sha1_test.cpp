@@ -87,9 +87,9 @@ TEST_P(Sha1Backends, ManyBlocksInOneFeedMatchOpenSsl) {
 
 INSTANTIATE_TEST_SUITE_P(Sha1, Sha1Backends,
                          ::testing::Values(Sha1Backend::Portable, Sha1Backend::ShaExtensions),
-                         [](const ::testing::TestParamInfo<Sha1Backend>& info) {
+                         [](const ::testing::TestParamInfo<Sha1Backend>& param) {
                            return std::string(
-                               info.param == Sha1Backend::Portable ? "Portable" : "ShaExtensions");
+                               param.param == Sha1Backend::Portable ? "Portable" : "ShaExtensions");
                          });
 
 TEST(Sha1Engine, ShaExtensionsAreChosenWhenPresent) {

@@ -114,8 +114,8 @@ TEST_P(Differential, MatchesEvpForEveryLength) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCiphers, Differential, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           std::string name = info.param.evpName;
+                         [](const ::testing::TestParamInfo<Case>& param) {
+                           std::string name = param.param.evpName;
                            for (auto& ch : name)
                              if (ch == '-') ch = '_';
                            return name;
