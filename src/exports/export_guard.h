@@ -6,8 +6,20 @@
 #include <utility>
 
 #include "core/status.h"
+#include "marlinok.h"
 
 namespace marlinok {
+
+// The status values callers see are the library's own.
+static_assert(ToInt(Status::Ok) == ERR_OK && ToInt(Status::Failed) == ERR_FAILED &&
+                  ToInt(Status::Refused) == ERR_REFUSED &&
+                  ToInt(Status::DecryptRejected) == ERR_DECRYPT_REJECTED &&
+                  ToInt(Status::WrapFailed) == ERR_WRAP_FAILED &&
+                  ToInt(Status::StoreNotOpened) == ERR_STORE_NOT_OPENED &&
+                  ToInt(Status::DataRange) == ERR_DATA_RANGE &&
+                  ToInt(Status::DesKey) == ERR_DES_KEY &&
+                  ToInt(Status::BlockLength) == ERR_BLOCK_LENGTH,
+              "the public header's status values");
 
 // Runs the body of an export and turns any exception (an allocation that
 // failed, above all) into that export's own failure value: nothing thrown may

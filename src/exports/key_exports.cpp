@@ -14,6 +14,13 @@
 #include "token/key_table.h"
 #include "token/supported_algorithms.h"
 
+static_assert(MARLINOK_PUBLIC_RECORD_BYTES == marlinok::rsa::kPublicRecordBytes &&
+                  MARLINOK_PRIVATE_RECORD_BYTES == marlinok::rsa::kPrivateRecordBytes,
+              "the public header's record sizes");
+static_assert(MARLINOK_PAIR_EXCHANGE == marlinok::store::kExchangePairBit &&
+                  MARLINOK_PAIR_SIGNATURE == marlinok::store::kSignaturePairBit,
+              "the public header's pair kinds");
+
 using marlinok::Guarded;
 using marlinok::ToInt;
 using marlinok::store::IsValidContainerName;

@@ -46,9 +46,9 @@ Status StoreKeyPair(const char* containerName, uint32_t pairType, uint32_t expor
                     const DataBlob* publicRecord, const DataBlob* privateRecord,
                     DataBlob* publicRef, DataBlob* privateRef) {
   const std::string path = ContainerPath(containerName);
-  const PairValueNames* kind = (pairType & 1)   ? &kExchangePair
-                               : (pairType & 2) ? &kSignaturePair
-                                                : nullptr;
+  const PairValueNames* kind = (pairType & kExchangePairBit)    ? &kExchangePair
+                               : (pairType & kSignaturePairBit) ? &kSignaturePair
+                                                                : nullptr;
 
   ScopedLibraryLock lock(LibraryLock::ContainerStore);
   RegistryKey key;

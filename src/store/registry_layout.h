@@ -21,6 +21,11 @@ constexpr char kCertificateStoreRoot[] = "Software\\Quillmar\\SoftStoreSimulator
 constexpr char kPinValue[] = "Passwd";
 constexpr char kExportableKeyValue[] = "Pvk";
 
+// The pair-type bits callers name a kind of pair with: bit 0 the exchange
+// pair, which wins when both are set, else bit 1 the signature pair.
+constexpr uint32_t kExchangePairBit = 1;
+constexpr uint32_t kSignaturePairBit = 2;
+
 // The two kinds of pair a container holds, and the values of each.
 struct PairValueNames {
   const char* privateRecord;
