@@ -9,24 +9,31 @@
 using marlinok::Guarded;
 using marlinok::ToInt;
 
+namespace {
+
+int32_t GuardedSymmetricCall(marlinok::symmetric::Direction direction, DataBlob* key,
+                             const uint8_t* input, uint32_t inputLength, uint8_t* output,
+                             uint32_t* outputLength, uint32_t algId, uint32_t mode) {
+  return Guarded(ERR_FAILED, [&] {
+    return ToInt(marlinok::symmetric::SymmetricCall(direction, key, input, inputLength, output,
+                                                    outputLength, algId, mode));
+  });
+}
+
+}  // namespace
+
 extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_SymmetricEncrypt(
     DataBlob* key, uint32_t /*reserved1*/, uint32_t /*reserved2*/, const uint8_t* input,
     uint32_t inputLength, uint8_t* output, uint32_t* outputLength, uint32_t algId, uint32_t mode) {
-  using namespace marlinok::symmetric;
-  return Guarded(ERR_FAILED, [&] {
-    return ToInt(SymmetricCall(Direction::Encrypt, key, input, inputLength, output, outputLength,
-                               algId, mode));
-  });
+  return GuardedSymmetricCall(marlinok::symmetric::Direction::Encrypt, key, input, inputLength,
+                              output, outputLength, algId, mode);
 }
 
 extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_SymmetryDecrypt(
     DataBlob* key, uint32_t /*reserved1*/, uint32_t /*reserved2*/, const uint8_t* input,
     uint32_t inputLength, uint8_t* output, uint32_t* outputLength, uint32_t algId, uint32_t mode) {
-  using namespace marlinok::symmetric;
-  return Guarded(ERR_FAILED, [&] {
-    return ToInt(SymmetricCall(Direction::Decrypt, key, input, inputLength, output, outputLength,
-                               algId, mode));
-  });
+  return GuardedSymmetricCall(marlinok::symmetric::Direction::Decrypt, key, input, inputLength,
+                              output, outputLength, algId, mode);
 }
 
 extern "C" MARLINOK_API int32_t MARLINOK_CALL QM_GenSymmetricKey(uint32_t algId, DataBlob* key,
