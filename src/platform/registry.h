@@ -10,6 +10,7 @@
 #ifndef MARLINOK_PLATFORM_REGISTRY_H
 #define MARLINOK_PLATFORM_REGISTRY_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -111,6 +112,22 @@ class RegistryKey {
 [[nodiscard]] RegStatus SetValue(const RegistryKey& key, const char* name, uint32_t type,
                                  const uint8_t* data, uint32_t size);
 
+// One value of a multi-value write.
+struct ValueWrite {
+  const char* name;
+  uint32_t type;
+  const uint8_t* data;
+  uint32_t size;
+};
+
+// Several values of one key written as one, in order, each as SetValue would.
+// On the hive this is one transaction: a reader or a crash sees all of the
+// values or none, and a failure leaves every value as it was. advapi32 has no
+// such write: on Windows the values are written one by one, and a failure
+// part-way leaves the earlier ones written.
+[[nodiscard]] RegStatus SetValues(const RegistryKey& key, const ValueWrite* values,
+                                  std::size_t count);
+
 // RegEnumKeyExA: the name of subkey `index` (0 upward, in the registry's order:
 // case-insensitively sorted) into `name`, whose capacity `*nameLength` counts
 // the NUL. Success: `*nameLength` = the name's length without the NUL. A name
@@ -140,6 +157,10 @@ class RegistryKey {
 // hive file, or "HKEY_LOCAL_MACHINE"); on failure `problem` receives a
 // one-line description.
 [[nodiscard]] RegStatus ProbeRegistry(std::string& location, std::string& problem);
+
+// Makes the hive refuse every value write after the next `writes` ones, as
+// a full disk would, until it is called with -1 (POSIX; nothing on Windows).
+void FailValueWritesForTesting(int writes) noexcept;
 
 // Drops whatever connection the backend keeps, so that the next call looks up
 // the hive location afresh (POSIX; nothing to do on Windows).

@@ -28,20 +28,6 @@ Status ReadKeyRecord(const DataBlob* reference, SecretBuffer* record) {
   return Status::Ok;
 }
 
-namespace {
-
-bool SetDword(const RegistryKey& key, const char* name, uint32_t value) {
-  uint8_t bytes[4];
-  StoreLe32(bytes, value);
-  return SetValue(key, name, kRegDword, bytes, sizeof bytes) == kErrorSuccess;
-}
-
-bool SetRecord(const RegistryKey& key, const char* name, const DataBlob* record) {
-  return SetValue(key, name, kRegBinary, record->data, record->length) == kErrorSuccess;
-}
-
-}  // namespace
-
 Status StoreKeyPair(const char* containerName, uint32_t pairType, uint32_t exportable,
                     const DataBlob* publicRecord, const DataBlob* privateRecord,
                     DataBlob* publicRef, DataBlob* privateRef) {
@@ -55,11 +41,20 @@ Status StoreKeyPair(const char* containerName, uint32_t pairType, uint32_t expor
   if (CreateKey(path.c_str(), key, nullptr) != kErrorSuccess) return Status::Failed;
   // The container key exists from here on, whether or not a pair is stored.
   if (kind == nullptr) return Status::Failed;
-  const bool written = SetRecord(key, kind->privateRecord, privateRecord) &&
-                       SetRecord(key, kind->publicRecord, publicRecord) &&
-                       SetDword(key, kind->property, kind->algId) &&
-                       SetDword(key, kind->exportFlag, exportable & 1);
-  if (!written) return Status::Failed;
+  uint8_t algId[4], exportFlag[4];
+  StoreLe32(algId, kind->algId);
+  StoreLe32(exportFlag, exportable & 1);
+  // The pair's four values are one write: readers and crashes see the old
+  // pair or the new one, never a private record of one key beside the public
+  // record of another.
+  const ValueWrite values[] = {
+      {kind->privateRecord, kRegBinary, privateRecord->data, privateRecord->length},
+      {kind->publicRecord, kRegBinary, publicRecord->data, publicRecord->length},
+      {kind->property, kRegDword, algId, sizeof algId},
+      {kind->exportFlag, kRegDword, exportFlag, sizeof exportFlag},
+  };
+  if (SetValues(key, values, sizeof values / sizeof values[0]) != kErrorSuccess)
+    return Status::Failed;
   FillKeyReference(publicRef, path, kind->publicRecord);
   FillKeyReference(privateRef, path, kind->privateRecord);
   return Status::Ok;

@@ -19,7 +19,8 @@ Status ReadKeyRecord(const DataBlob* reference, SecretBuffer* record);
 // Writes one pair into the container `containerName` (created if missing):
 // bit 0 of `pairType` selects the exchange pair, else bit 1 the signature
 // pair. The private record, the public record, the algorithm and the export
-// flag (bit 0 of `exportable`) are written in that order. The references'
+// flag (bit 0 of `exportable`) are written in that order, as one write: on
+// the hive a failure or a crash leaves the pair as it was. The references'
 // lengths are always set and their paths written where `data` is non-null.
 // Ok when the pair was stored; Failed, with the references untouched, when
 // the container key can't be created, `pairType` selects no kind, or a value

@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "platform/registry.h"
 #include "store/registry_layout.h"
 #include "store/store_fixture.h"
+#include "support/backend.h"
 
 namespace marlinok::store {
 namespace {
@@ -132,6 +134,40 @@ TEST_F(KeyRecordStoreTest, SecondStoreOfAKindReplacesOnlyThatKind) {
   EXPECT_EQ(bytes, newer);
   ASSERT_TRUE(ReadValue(Container("delta"), "PvkExh", &type, &bytes));
   EXPECT_EQ(bytes, privateBytes_);
+}
+
+// A write that fails part-way through a pair (the disk full at its second
+// value) leaves all four values of the pair already there, and the
+// references, as they were.
+TEST_F(KeyRecordStoreTest, PairWriteFailingPartWayKeepsTheOldPairWhole) {
+  if (test::kWin32Backend) GTEST_SKIP() << "advapi32 writes the values one by one";
+  DataBlob publicRef{0, nullptr}, privateRef{0, nullptr};
+  ASSERT_EQ(Status::Ok,
+            StoreKeyPair("gamma", 2, 1, &publicRecord_, &privateRecord_, &publicRef, &privateRef));
+  const char* names[] = {"PvkSig", "PukSig", "SigProperty", "SigExport"};
+  std::vector<uint8_t> before[4];
+  for (int i = 0; i < 4; ++i)
+    ASSERT_TRUE(ReadValue(Container("gamma"), names[i], nullptr, &before[i]));
+
+  std::vector<uint8_t> newerPublic(516, 0x44), newerPrivate(1412, 0x55);
+  DataBlob newerPublicRecord{516, newerPublic.data()},
+      newerPrivateRecord{1412, newerPrivate.data()};
+  char pub[64] = "untouched", priv[64] = "untouched";
+  DataBlob newPublicRef{3, reinterpret_cast<uint8_t*>(pub)};
+  DataBlob newPrivateRef{3, reinterpret_cast<uint8_t*>(priv)};
+  platform::FailValueWritesForTesting(1);
+  const Status stored = StoreKeyPair("gamma", 2, 0, &newerPublicRecord, &newerPrivateRecord,
+                                     &newPublicRef, &newPrivateRef);
+  platform::FailValueWritesForTesting(-1);
+  EXPECT_EQ(stored, Status::Failed);
+  EXPECT_EQ(newPublicRef.length, 3u);
+  EXPECT_STREQ(pub, "untouched");
+  EXPECT_STREQ(priv, "untouched");
+  for (int i = 0; i < 4; ++i) {
+    std::vector<uint8_t> after;
+    ASSERT_TRUE(ReadValue(Container("gamma"), names[i], nullptr, &after));
+    EXPECT_EQ(after, before[i]) << names[i];
+  }
 }
 
 }  // namespace

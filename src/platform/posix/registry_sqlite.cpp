@@ -8,6 +8,8 @@
 //
 // Every write is one IMMEDIATE transaction in WAL mode with full sync: a kill
 // at any moment leaves the hive before or after the write.
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -210,20 +212,55 @@ RegStatus QueryValue(const RegistryKey& key, const char* name, uint32_t* type, u
   });
 }
 
+namespace {
+
+// Writes left before the injected failure; -1 for none.
+std::atomic<int> gWritesBeforeFailure{-1};
+
+// One value of key `id`, inside the caller's write transaction.
+RegStatus UpsertValue(Hive& hive, int64_t id, const ValueWrite& value) {
+  int left = gWritesBeforeFailure.load();
+  while (left >= 0 && !gWritesBeforeFailure.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left == 0) return kErrorRegistryIoFailed;
+  const char* given = value.name != nullptr ? value.name : "";
+  const size_t length = std::strlen(given);
+  Use upsert(hive, kUpsertValue);
+  upsert.Int(1, id)
+      .Blob(2, given, length)
+      .Text(3, Fold(given, length))
+      .Int(4, value.type)
+      .Blob(5, value.data, value.size);
+  return Run(std::move(upsert));
+}
+
+RegStatus CheckValueWrite(const ValueWrite& value) {
+  if (value.data == nullptr && value.size != 0) return kErrorInvalidParameter;
+  return CheckValueName(value.name);
+}
+
+}  // namespace
+
 RegStatus SetValue(const RegistryKey& key, const char* name, uint32_t type, const uint8_t* data,
                    uint32_t size) {
-  if (data == nullptr && size != 0) return kErrorInvalidParameter;
-  const RegStatus nameOk = CheckValueName(name);
-  if (nameOk != kErrorSuccess) return nameOk;
-  const char* given = name != nullptr ? name : "";
-  const size_t length = std::strlen(given);
-  const std::string fold = Fold(given, length);
+  return SetValues(key, std::array<ValueWrite, 1>{{{name, type, data, size}}}.data(), 1);
+}
+
+RegStatus SetValues(const RegistryKey& key, const ValueWrite* values, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const RegStatus valid = CheckValueWrite(values[i]);
+    if (valid != kErrorSuccess) return valid;
+  }
   return WriteToKey(key, [&](Hive& hive, int64_t id) {
-    Use upsert(hive, kUpsertValue);
-    upsert.Int(1, id).Blob(2, given, length).Text(3, fold).Int(4, type).Blob(5, data, size);
-    return Run(std::move(upsert));
+    for (std::size_t i = 0; i < count; ++i) {
+      const RegStatus written = UpsertValue(hive, id, values[i]);
+      if (written != kErrorSuccess) return written;
+    }
+    return kErrorSuccess;
   });
 }
+
+void FailValueWritesForTesting(int writes) noexcept { gWritesBeforeFailure.store(writes); }
 
 RegStatus EnumSubkey(const RegistryKey& key, uint32_t index, char* name, uint32_t* nameLength) {
   if (name == nullptr || nameLength == nullptr) return kErrorInvalidParameter;

@@ -121,6 +121,17 @@ RegStatus SetValue(const RegistryKey& key, const char* name, uint32_t type, cons
                              data != nullptr ? data : &kNothing, static_cast<DWORD>(size)));
 }
 
+RegStatus SetValues(const RegistryKey& key, const ValueWrite* values, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const RegStatus written =
+        SetValue(key, values[i].name, values[i].type, values[i].data, values[i].size);
+    if (written != kErrorSuccess) return written;
+  }
+  return kErrorSuccess;
+}
+
+void FailValueWritesForTesting(int) noexcept {}
+
 RegStatus EnumSubkey(const RegistryKey& key, uint32_t index, char* name, uint32_t* nameLength) {
   if (name == nullptr || nameLength == nullptr) return kErrorInvalidParameter;
   DWORD length = static_cast<DWORD>(*nameLength);
