@@ -3,9 +3,11 @@
 #include <cstring>
 #include <string>
 
+#include "core/constant_time.h"
 #include "core/secret_buffer.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"
+#include "store/value_reader.h"
 
 namespace marlinok::store {
 
@@ -26,7 +28,7 @@ std::string EntryPath(const DataBlob* entryName) {
 // counted is presented without it. Stored entries rely on this rule.
 bool PasswordMatches(const SecretBuffer& stored, const uint8_t* password, uint32_t passwordLength) {
   if (stored.size() != uint64_t{passwordLength} + 1) return false;
-  return passwordLength == 0 || std::memcmp(stored.data(), password, passwordLength) == 0;
+  return passwordLength == 0 || EqualInConstantTime(stored.data(), password, passwordLength);
 }
 
 }  // namespace
@@ -48,12 +50,8 @@ Status ExportGuardedKey(const DataBlob* entryName, const uint8_t* password, uint
   const std::string path = EntryPath(entryName);
   RegistryKey entry;
   if (OpenKey(path.c_str(), entry) != kErrorSuccess) return Status::Refused;
-  uint32_t size = 0;
-  if (QueryValue(entry, kPinValue, nullptr, nullptr, &size) != kErrorSuccess || size == 0)
-    return Status::Refused;
-  SecretBuffer stored(size);
-  uint32_t read = size;
-  if (QueryValue(entry, kPinValue, nullptr, stored.data(), &read) != kErrorSuccess || read != size)
+  SecretBuffer stored;
+  if (ReadWholeValue(entry, kPinValue, &stored) != kErrorSuccess || stored.size() == 0)
     return Status::Refused;
   if (!PasswordMatches(stored, password, passwordLength)) return Status::Failed;
   // Straight into the caller's buffer: a null buffer learns the count, a short

@@ -4,6 +4,7 @@
 #include "core/locks.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"
+#include "store/value_reader.h"
 
 namespace marlinok::store {
 
@@ -11,18 +12,13 @@ using namespace marlinok::platform;
 
 Status ReadKeyRecord(const DataBlob* reference, SecretBuffer* record) {
   SplitReference split;
-  if (SplitKeyReference(reference, &split) != Status::Ok) return Status::Failed;
+  if (SplitRecordReference(reference, &split) != Status::Ok) return Status::Failed;
 
   ScopedLibraryLock lock(LibraryLock::ContainerStore);
   RegistryKey key;
   if (OpenKey(split.keyPath.c_str(), key) != kErrorSuccess) return Status::Failed;
-  const char* valueName = split.valueName.c_str();
-  uint32_t size = 0;
-  if (QueryValue(key, valueName, nullptr, nullptr, &size) != kErrorSuccess || size == 0)
-    return Status::Failed;
-  SecretBuffer bytes(size);
-  uint32_t read = size;
-  if (QueryValue(key, valueName, nullptr, bytes.data(), &read) != kErrorSuccess || read != size)
+  SecretBuffer bytes;
+  if (ReadWholeValue(key, split.valueName.c_str(), &bytes) != kErrorSuccess || bytes.size() == 0)
     return Status::Failed;
   *record = std::move(bytes);
   return Status::Ok;

@@ -12,8 +12,8 @@
 namespace marlinok::store {
 
 // Loads the record value a key reference names, whole. Failed when the
-// reference is malformed, the key or value is missing, the value is empty, or
-// the registry refuses; `record` is then unchanged.
+// reference is not of the form SplitRecordReference accepts, the key or value is missing, the value
+// is empty, or the registry refuses; `record` is then unchanged.
 Status ReadKeyRecord(const DataBlob* reference, SecretBuffer* record);
 
 // Writes one pair into the container `containerName` (created if missing):

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "core/constant_time.h"
 #include "core/secret_buffer.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"
+#include "store/value_reader.h"
 
 namespace marlinok::store {
 
@@ -13,18 +15,16 @@ using namespace marlinok::platform;
 Status CheckPin(const char* pin) {
   RegistryKey root;
   if (OpenKey(kContainerRoot, root) != kErrorSuccess) return Status::Failed;
-  uint32_t size = 0;
-  if (QueryValue(root, kPinValue, nullptr, nullptr, &size) != kErrorSuccess || size == 0)
+  SecretBuffer stored;
+  if (ReadWholeValue(root, kPinValue, &stored) != kErrorSuccess || stored.size() == 0)
     return Status::Refused;
-  SecretBuffer stored(size);
-  uint32_t read = size;
-  if (QueryValue(root, kPinValue, nullptr, stored.data(), &read) != kErrorSuccess)
-    return Status::Refused;
-  const auto* end = static_cast<const uint8_t*>(std::memchr(stored.data(), 0, read));
+  const auto* end = static_cast<const uint8_t*>(std::memchr(stored.data(), 0, stored.size()));
   const std::size_t storedLength =
-      end != nullptr ? static_cast<std::size_t>(end - stored.data()) : read;
+      end != nullptr ? static_cast<std::size_t>(end - stored.data()) : stored.size();
   const std::size_t givenLength = std::strlen(pin);
-  return storedLength == givenLength && std::memcmp(stored.data(), pin, givenLength) == 0
+  return storedLength == givenLength &&
+                 EqualInConstantTime(stored.data(), reinterpret_cast<const uint8_t*>(pin),
+                                     givenLength)
              ? Status::Ok
              : Status::Failed;
 }

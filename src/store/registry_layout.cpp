@@ -46,6 +46,41 @@ Status SplitKeyReference(const DataBlob* reference, SplitReference* out) {
   return Status::Ok;
 }
 
+namespace {
+
+// Equal as the registry compares names: ASCII letters fold to one case.
+bool SameName(const std::string& a, const char* b) {
+  const std::size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsRecordValueName(const std::string& name) {
+  for (const PairValueNames* kind : {&kExchangePair, &kSignaturePair}) {
+    if (SameName(name, kind->privateRecord) || SameName(name, kind->publicRecord)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Status SplitRecordReference(const DataBlob* reference, SplitReference* out) {
+  SplitReference split;
+  if (SplitKeyReference(reference, &split) != Status::Ok) return Status::Failed;
+  constexpr std::size_t kRootLength = sizeof kContainerRoot - 1;
+  const std::string& path = split.keyPath;
+  if (path.size() <= kRootLength + 1 || path[kRootLength] != '\\') return Status::Failed;
+  if (!SameName(path.substr(0, kRootLength), kContainerRoot)) return Status::Failed;
+  if (path.find('\\', kRootLength + 1) != std::string::npos) return Status::Failed;
+  if (!IsRecordValueName(split.valueName)) return Status::Failed;
+  *out = std::move(split);
+  return Status::Ok;
+}
+
 Status KeyAlgorithm(const DataBlob* keyRef, uint32_t* algId) {
   SplitReference split;
   if (SplitKeyReference(keyRef, &split) != Status::Ok) return Status::Failed;

@@ -65,6 +65,14 @@ struct SplitReference {
 // backslash; nothing past `length` bytes is read.
 Status SplitKeyReference(const DataBlob* reference, SplitReference* out);
 
+// A reference a record may be read through, the form the token hands out:
+// the container root, a backslash, one non-empty container name, a backslash
+// and one of PvkSig, PukSig, PvkExh, PukExh, compared as the registry compares
+// names (ASCII letters in either case), NUL-terminated within `length` bytes.
+// Failed for anything else (the PIN, a guarded key's value, a deeper key),
+// which must be treated as unreadable.
+Status SplitRecordReference(const DataBlob* reference, SplitReference* out);
+
 // The algorithm of the pair a key reference names, from its value name alone:
 // CALG_RSA_KEYX for "PukExh"/"PvkExh", CALG_RSA_SIGN for "PukSig"/"PvkSig"
 // (tested last, so it wins when both appear), else 0. Failed for a malformed

@@ -244,13 +244,11 @@ RegStatus AdoptSchema(sqlite3* db, std::string& problem) {
   if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA application_id", applicationId);
   if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", version);
   if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_schema", objects);
-  if (rc == SQLITE_OK) {
-    rc = Exec(db, "COMMIT");
-  } else {
-    Exec(db, "ROLLBACK");
-  }
+  if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
   if (rc != SQLITE_OK) {
+    // The message first: the rollback would replace it.
     problem = SqliteProblem(db, rc);
+    Exec(db, "ROLLBACK");
     return FromSqlite(rc);
   }
   if (applicationId == kApplicationId) {
