@@ -152,7 +152,8 @@ const Command kEncryptCommand{
     "CONTAINER FILE [--pkcs1|--raw] [--signature] [-o CIPHERTEXT]\n"
     "   or: FILE --3des|--des|--rc4 KEYFILE [--mode cbc|ecb|ofb|cfb] [-o CIPHERTEXT]\n"
     "  (the exchange pair unless --signature; the library prints two lines of its own;\n"
-    "  a symmetric cipher takes the whole file in one call: at most 4 GiB less 9 bytes)\n"
+    "  a symmetric cipher takes the whole file in one call: at most 4294967295 bytes,\n"
+    "  4294967287 in the padded modes cbc and ecb)\n"
     "  example: marlinok-tool encrypt alpha secret.txt -o secret.bin",
     RunEncrypt, CipherOptions("CIPHERTEXT")};
 const Command kDecryptCommand{
