@@ -131,7 +131,13 @@ int gStderr = -1;
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  // The seed program writes no seeds for this harness: a corpus folder named
+  // on the command line that does not exist yet is made empty, not an error.
+  for (int i = 1; i < *argc; ++i) {
+    struct stat info {};
+    if ((*argv)[i][0] != '-' && stat((*argv)[i], &info) != 0) mkdir((*argv)[i], 0755);
+  }
   UseTemporaryHive();
   // Work in the hive's folder, which is removed at exit.
   std::string folder = std::getenv("MARLINOK_REGISTRY");
