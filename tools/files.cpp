@@ -172,9 +172,10 @@ bool SyncFile(int fd) { return _commit(fd) == 0; }
 bool SyncFile(int fd) { return fsync(fd) == 0; }
 #endif
 
-// A device or a pipe named as the output: written in place, every step checked.
+// A device or a pipe named as the output: written in place (appended, for a
+// file reached through /dev/stdout), every step checked.
 bool WriteInPlace(const std::string& path, const Block& bytes, std::string* error) {
-  Fd fd(open(path.c_str(), O_WRONLY | O_BINARY | O_CLOEXEC | O_NOCTTY));
+  Fd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_BINARY | O_CLOEXEC | O_NOCTTY));
   if (fd.Get() < 0 || !WriteAll(fd.Get(), bytes)) {
     *error = "cannot write " + Quote(path) + ": " + ErrnoText();
     return false;
@@ -321,7 +322,10 @@ bool WriteOutput(const std::string& path, const Block& bytes, FileMode mode, std
       *error = "cannot write " + Quote(path) + ": it is a folder";
       return false;
     }
-    if (!S_ISREG(info.st_mode)) return WriteInPlace(path, bytes, error);
+    // /dev/stdout and its kin may lead to a regular file, which the shell
+    // opened: never replaced behind its back.
+    const bool device = path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+    if (!S_ISREG(info.st_mode) || device) return WriteInPlace(path, bytes, error);
   }
   return WriteReplacing(path, bytes, mode, error);
 }

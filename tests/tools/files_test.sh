@@ -88,6 +88,9 @@ for command in "list" "random 16" "digest $work/msg" "export alpha"; do
   "$tool" $command >/dev/full 2>/dev/null
   check "$command > /dev/full" 1 $?
 done
+# /dev/stdout is written in place, even when the shell sent it to a file.
+"$tool" sign alpha "$work/msg" -o /dev/stdout >"$work/stdout.sig"
+check "-o /dev/stdout to a file" 64 "$(wc -c <"$work/stdout.sig")"
 if [ "$(id -u)" -eq 0 ] && mkdir "$work/full" && mount -t tmpfs -o size=64k tmpfs "$work/full"; then
   printf 'kept' >"$work/full/out"
   head -c 1M /dev/zero >"$work/full/filler" 2>/dev/null
