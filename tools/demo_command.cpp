@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "cli.h"
+#include "hive.h"
+#include "keys.h"
 #include "rsa_blocks.h"
 
 namespace marlinok::tool {
@@ -66,6 +68,17 @@ bool OpenSslVerifies(const Block& publicBlob, const Block& message, const Block&
                           message.size()) == 1;
 }
 
+// The MD5 or SHA-1 digest of `data` through the token; empty when it fails.
+Block TokenDigest(uint32_t algId, const Block& data, int32_t* status) {
+  Block digest(20);
+  uint32_t length = static_cast<uint32_t>(digest.size());
+  *status =
+      QM_Digest(digest.data(), &length, data.data(), static_cast<uint32_t>(data.size()), algId);
+  if (*status != ERR_OK) return {};
+  digest.resize(algId == CALG_MD5 ? 16 : 20);
+  return digest;
+}
+
 int Walk(Steps& step, bool* created) {
   const std::string text = "Pay the bearer one hundred ducats. -- the token";
   const Block message(text.begin(), text.end());
@@ -85,7 +98,9 @@ int Walk(Steps& step, bool* created) {
   step.Done("generated a 1024-bit exchange pair");
 
   // Sign: the tool formats the PKCS #1 v1.5 block, the token raises it to d.
-  KeyReference sigPrivate(kContainer, false, true), sigPublic(kContainer, false, false);
+  KeyReference sigPrivate, sigPublic;
+  if ((status = FindPair(kContainer, false, &sigPublic, &sigPrivate)) != ERR_OK)
+    return Fail(NoPair(kContainer, false), status);
   const Block block = SignatureBlock(CALG_SHA1, TokenDigest(CALG_SHA1, message, &status), 256);
   Block signature(256);
   uint32_t length = 0;
@@ -114,7 +129,9 @@ int Walk(Steps& step, bool* created) {
     return Fail("3DES key generation failed", status);
   step.Done("generated a 3DES session key");
 
-  KeyReference exPublic(kContainer, true, false), exPrivate(kContainer, true, true);
+  KeyReference exPublic, exPrivate;
+  if ((status = FindPair(kContainer, true, &exPublic, &exPrivate)) != ERR_OK)
+    return Fail(NoPair(kContainer, true), status);
   Block publicBlob = ExportedPublicBlob(exPublic, &status);
   DataBlob blobIn{static_cast<uint32_t>(publicBlob.size()), publicBlob.data()};
   Block record(MARLINOK_PUBLIC_RECORD_BYTES);
@@ -154,20 +171,15 @@ int Walk(Steps& step, bool* created) {
   QM_DestroyKey(&sessionKey);
   QM_DestroyKey(&recordOut);
   std::printf("           the token now holds:\n");
-  PrintContainerList(false);
+  if (ListContainers(false) != kExitOk) return kExitFailed;
   step.Done("listed the token");
   return kExitOk;
 }
 
-int RunDemo(const std::vector<std::string>& args) {
-  bool keep = false;
-  for (const std::string& arg : args) {
-    if (arg == "--keep") {
-      keep = true;
-    } else {
-      return UsageError(kDemoCommand, "unknown argument '" + arg + "'");
-    }
-  }
+int RunDemo(const Args& args) {
+  if (!args.operands.empty()) return UsageError(kDemoCommand, "no operands expected");
+  const bool keep = args.Has("keep");
+  if (const int failed = RequireRegistry()) return failed;
   Steps step;
   bool created = false;
   const int result = Walk(step, &created);
@@ -182,9 +194,11 @@ int RunDemo(const std::vector<std::string>& args) {
 
 }  // namespace
 
-const Command kDemoCommand{"demo", "shows the whole token at work, step by step",
+const Command kDemoCommand{"demo",
+                           "shows the whole token at work, step by step",
                            "[--keep]   (--keep leaves the demo's container in place)\n"
                            "  example: marlinok-tool demo",
-                           RunDemo};
+                           RunDemo,
+                           {{"--keep", nullptr, "keep"}}};
 
 }  // namespace marlinok::tool

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "cli.h"
+#include "hive.h"
+#include "keys.h"
 #include "marlinok.h"
 
 namespace marlinok::tool {
@@ -28,35 +30,25 @@ int32_t Generate(const std::string& container, uint32_t bits, uint32_t exportabl
   return ERR_OK;
 }
 
-int RunGenkey(const std::vector<std::string>& args) {
-  std::string container;
+int RunGenkey(const Args& args) {
+  if (args.operands.size() != 1) return UsageError(kGenkeyCommand, "one CONTAINER expected");
+  const std::string& container = args.operands[0];
   uint32_t bits = 1024;
-  uint32_t pairType = MARLINOK_PAIR_SIGNATURE;
-  uint32_t exportable = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--bits" && i + 1 < args.size()) {
-      const std::string& value = args[++i];
-      if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
-          value.size() > 5)
-        return UsageError(kGenkeyCommand, "--bits takes a number");
-      bits = static_cast<uint32_t>(std::stoul(value));
-    } else if (a == "--exchange") {
-      pairType = MARLINOK_PAIR_EXCHANGE;
-    } else if (a == "--signature") {
-      pairType = MARLINOK_PAIR_SIGNATURE;
-    } else if (a == "--exportable") {
-      exportable = 1;
-    } else if (!a.empty() && a[0] == '-') {
-      return UsageError(kGenkeyCommand, "unknown option '" + a + "'");
-    } else if (container.empty()) {
-      container = a;
-    } else {
-      return UsageError(kGenkeyCommand, "too many arguments");
-    }
+  if (args.Has("bits")) {
+    const std::string value = args.Value("bits");
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+        value.size() > 5)
+      return UsageError(kGenkeyCommand, "--bits takes a number");
+    bits = static_cast<uint32_t>(std::stoul(value));
   }
-  if (container.empty()) return UsageError(kGenkeyCommand, "no container given");
   if (bits < 508 || bits > 2048) return UsageError(kGenkeyCommand, "--bits must be 508 to 2048");
+  const uint32_t pairType =
+      args.Chosen("pair") == "--exchange" ? MARLINOK_PAIR_EXCHANGE : MARLINOK_PAIR_SIGNATURE;
+  const uint32_t exportable = args.Has("exportable") ? 1 : 0;
+  // The pair's container is made when it does not exist yet.
+  if (const std::string problem = NameProblem(container); !problem.empty())
+    return Fail("cannot generate into '" + Printable(container) + "': " + problem);
+  if (const int failed = RequireRegistry()) return failed;
 
   std::string publicRef, privateRef;
   const auto start = std::chrono::steady_clock::now();
@@ -87,9 +79,16 @@ int RunGenkey(const std::vector<std::string>& args) {
 }  // namespace
 
 const Command kGenkeyCommand{
-    "genkey", "generates an RSA key pair into a container",
+    "genkey",
+    "generates an RSA key pair into a container",
     "CONTAINER [--bits N (508..2048, default 1024)] [--exchange|--signature] [--exportable]\n"
+    "  (a private key leaves the token with export --format private-blob only when it was\n"
+    "  generated --exportable)\n"
     "  example: marlinok-tool genkey alpha --bits 2048",
-    RunGenkey};
+    RunGenkey,
+    {{"--bits", "N", "bits"},
+     {"--exchange", nullptr, "pair"},
+     {"--signature", nullptr, "pair"},
+     {"--exportable", nullptr, "exportable"}}};
 
 }  // namespace marlinok::tool

@@ -8,7 +8,10 @@
 #include <memory>
 
 #include "cli.h"
+#include "files.h"
+#include "hive.h"
 #include "rsa_blocks.h"
+#include "symmetric.h"
 
 namespace marlinok::tool {
 namespace {
@@ -16,75 +19,48 @@ namespace {
 using BioPtr = std::unique_ptr<BIO, decltype(&BIO_free)>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
-struct TransferOptions {
-  RsaOptions rsa;
-  std::string format = "pem";  // pem | blob | private-blob
-  std::string wrapKeyFile;
-  uint32_t wrapAlgId = 0;
-};
-
-bool ParseTransferOptions(const std::vector<std::string>& args, TransferOptions* o,
-                          std::string* problem) {
-  std::vector<std::string> rest;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--format" && hasValue) {
-      o->format = args[++i];
-    } else if ((a == "--wrap-3des" || a == "--wrap-rc4") && hasValue) {
-      o->wrapKeyFile = args[++i];
-      o->wrapAlgId = a == "--wrap-3des" ? CALG_3DES : CALG_RC4;
-    } else {
-      rest.push_back(a);
-    }
-  }
-  o->rsa = ParseRsaOptions(rest);
-  if (!o->rsa.unknown.empty()) {
-    *problem = "unknown option '" + o->rsa.unknown + "'";
-    return false;
-  }
-  if (o->format != "pem" && o->format != "blob" && o->format != "private-blob") {
-    *problem = "--format is pem, blob or private-blob";
-    return false;
-  }
-  if (!o->wrapKeyFile.empty() && o->format != "private-blob") {
-    *problem = "only a private blob can be wrapped";
-    return false;
-  }
-  return true;
+// The bytes an OpenSSL memory BIO holds.
+Block BioBytes(BIO* bio) {
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio, &data);
+  return size > 0 ? Block(data, data + size) : Block();
 }
 
-int ExportPublicPem(KeyReference& key, const RsaOptions& o) {
+int ExportPublicPem(KeyReference& key, const std::string& output) {
   int32_t status = ERR_OK;
   const Block bytes = ExportedPublicBlob(key, &status);
   if (status != ERR_OK) return Fail("no public key at " + key.Path(), status);
   const unsigned char* p = bytes.data();
   PkeyPtr pkey(b2i_PublicKey(&p, static_cast<long>(bytes.size())), &EVP_PKEY_free);
   if (!pkey) return Fail("OpenSSL cannot read the exported public key");
-  BioPtr out(
-      o.output.empty() ? BIO_new_fp(stdout, BIO_NOCLOSE) : BIO_new_file(o.output.c_str(), "w"),
-      &BIO_free);
-  if (!out || PEM_write_bio_PUBKEY(out.get(), pkey.get()) != 1)
-    return Fail("cannot write the PEM public key");
+  BioPtr pem(BIO_new(BIO_s_mem()), &BIO_free);
+  if (!pem || PEM_write_bio_PUBKEY(pem.get(), pkey.get()) != 1)
+    return Fail("OpenSSL cannot write the PEM public key");
+  const Block text = BioBytes(pem.get());
+  if (!output.empty()) {
+    std::string error;
+    if (!WriteOutput(output, text, FileMode::kPublic, &error)) return Fail(error);
+    return kExitOk;
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
   return kExitOk;
 }
 
-int ExportBlob(KeyReference& key, const TransferOptions& o) {
-  if (o.format == "blob") {
-    int32_t status = ERR_OK;
-    const Block bytes = ExportedPublicBlob(key, &status);
-    if (status != ERR_OK) return Fail("no public key at " + key.Path(), status);
-    return Emit(o.rsa.output, bytes);
-  }
+int ExportPrivateBlob(const std::string& container, bool exchange, KeyReference& key,
+                      const Args& args) {
+  std::string reason;
+  if (!PairExportable(key.Path(), exchange, &reason))
+    return Fail("the private key in '" + Printable(container) + "' cannot be exported: " + reason);
   Block wrapKeyBytes;
   DataBlob wrapKey{0, nullptr};
-  if (!o.wrapKeyFile.empty()) {
+  const bool wrapped = args.Has("wrap");
+  const uint32_t algId = args.Chosen("wrap") == "--wrap-3des" ? CALG_3DES : CALG_RC4;
+  if (wrapped) {
     std::string error;
-    if (!ReadFile(o.wrapKeyFile, &wrapKeyBytes, &error)) return Fail(error);
+    if (!ReadKeyFile(args.Value("wrap"), algId, &wrapKeyBytes, &error)) return Fail(error);
     wrapKey = DataBlob{static_cast<uint32_t>(wrapKeyBytes.size()), wrapKeyBytes.data()};
   }
-  DataBlob* wrap = o.wrapKeyFile.empty() ? nullptr : &wrapKey;
-  const uint32_t algId = o.wrapAlgId != 0 ? o.wrapAlgId : CALG_RC4;
+  DataBlob* wrap = wrapped ? &wrapKey : nullptr;
   DataBlob blob{0, nullptr};
   int32_t status = QM_ExportPrivateKey(key.Blob(), wrap, &blob, algId);
   if (status != ERR_OK) return Fail("no private key at " + key.Path(), status);
@@ -92,18 +68,29 @@ int ExportBlob(KeyReference& key, const TransferOptions& o) {
   blob.data = bytes.data();
   status = QM_ExportPrivateKey(key.Blob(), wrap, &blob, algId);
   if (status != ERR_OK) return Fail("private key export failed", status);
-  bytes.resize(wrap != nullptr ? blob.length : bytes.size());
-  return Emit(o.rsa.output, bytes);
+  bytes.resize(wrapped ? blob.length : bytes.size());
+  return Emit(args.Value("out"), bytes, FileMode::kSecret);
 }
 
-int RunExport(const std::vector<std::string>& args) {
-  TransferOptions o;
-  std::string problem;
-  if (!ParseTransferOptions(args, &o, &problem)) return UsageError(kExportCommand, problem);
-  if (o.rsa.positional.size() != 1) return UsageError(kExportCommand, "CONTAINER expected");
-  KeyReference key(o.rsa.positional[0], o.rsa.exchange, o.format == "private-blob");
-  if (o.format == "pem") return ExportPublicPem(key, o.rsa);
-  return ExportBlob(key, o);
+int RunExport(const Args& args) {
+  const std::string format = args.Value("format", "pem");
+  if (format != "pem" && format != "blob" && format != "private-blob")
+    return UsageError(kExportCommand, "--format is pem, blob or private-blob");
+  if (args.Has("wrap") && format != "private-blob")
+    return UsageError(kExportCommand, "only a private blob can be wrapped");
+  if (args.operands.size() != 1) return UsageError(kExportCommand, "CONTAINER expected");
+  const std::string& container = args.operands[0];
+  if (const int failed = RequireRegistry()) return failed;
+  const bool exchange = args.Chosen("pair") == "--exchange";
+  KeyReference publicKey, privateKey;
+  const int32_t status = FindPair(container, exchange, &publicKey, &privateKey);
+  if (status != ERR_OK) return Fail(NoPair(container, exchange), status);
+  if (format == "pem") return ExportPublicPem(publicKey, args.Value("out"));
+  if (format == "private-blob") return ExportPrivateBlob(container, exchange, privateKey, args);
+  int32_t exported = ERR_OK;
+  const Block bytes = ExportedPublicBlob(publicKey, &exported);
+  if (exported != ERR_OK) return Fail("no public key at " + publicKey.Path(), exported);
+  return Emit(args.Value("out"), bytes, FileMode::kPublic);
 }
 
 // A PRIVATEKEYBLOB as it stands, or a PEM private key turned into one.
@@ -125,31 +112,60 @@ bool PrivateBlobFromFile(const Block& file, Block* blob, std::string* problem) {
     *problem = "OpenSSL cannot write this key as a private-key blob (not RSA?)";
     return false;
   }
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(out.get(), &data);
-  blob->assign(data, data + size);
+  *blob = BioBytes(out.get());
   return true;
 }
 
-int RunImport(const std::vector<std::string>& args) {
-  const RsaOptions o = ParseRsaOptions(args);
-  if (!o.unknown.empty()) return UsageError(kImportCommand, "unknown option '" + o.unknown + "'");
-  if (o.positional.size() != 2) return UsageError(kImportCommand, "CONTAINER and FILE expected");
-  Block file, blob;
+uint32_t LittleEndian32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// What the token stores without looking further: a PRIVATEKEYBLOB, version
+// 2, of an RSA algorithm, magic "RSA2", 508 to 2048 bits in steps of 16, and
+// exactly the bytes that bit length needs. "" when the blob is one.
+std::string PrivateBlobProblem(const Block& blob) {
+  constexpr std::size_t kHeader = 20;  // BLOBHEADER, magic, bit length, public exponent
+  if (blob.size() < kHeader) return "too short for a private-key blob";
+  if (blob[0] != 7) return "not a PRIVATEKEYBLOB (type " + std::to_string(blob[0]) + ")";
+  if (blob[1] != 2) return "blob version " + std::to_string(blob[1]) + ", not 2";
+  const uint32_t algId = LittleEndian32(&blob[4]);
+  if (algId != CALG_RSA_KEYX && algId != CALG_RSA_SIGN) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", algId);
+    return std::string("algorithm ") + text + " is not RSA";
+  }
+  if (std::memcmp(&blob[8], "RSA2", 4) != 0) return "the key magic is not RSA2";
+  const uint32_t bits = LittleEndian32(&blob[12]);
+  if (bits < 508 || bits > 2048 || bits % 16 != 0)
+    return std::to_string(bits) + " bits: the token keeps 508 to 2048, a multiple of 16";
+  const std::size_t expected = kHeader + std::size_t{9} * bits / 16;
+  if (blob.size() != expected)
+    return std::to_string(blob.size()) + " bytes where a " + std::to_string(bits) +
+           "-bit private-key blob has " + std::to_string(expected);
+  return "";
+}
+
+int RunImport(const Args& args) {
+  if (args.operands.size() != 2) return UsageError(kImportCommand, "CONTAINER and FILE expected");
+  const std::string& container = args.operands[0];
+  const std::string& file = args.operands[1];
+  if (const std::string problem = NameProblem(container); !problem.empty())
+    return Fail("cannot import into '" + Printable(container) + "': " + problem);
+  Block bytes, blob;
   std::string problem;
-  if (!ReadFile(o.positional[1], &file, &problem)) return Fail(problem);
-  if (!PrivateBlobFromFile(file, &blob, &problem)) return Fail(problem);
-  const std::string& container = o.positional[0];
+  if (!ReadInput(file, kWholeFileBytes, &bytes, &problem)) return Fail(problem);
+  if (!PrivateBlobFromFile(bytes, &blob, &problem) || !(problem = PrivateBlobProblem(blob)).empty())
+    return Fail("'" + Printable(file) + "' is not a key the token takes: " + problem);
+  if (const int failed = RequireRegistry()) return failed;
   Block publicPath(container.size() + 64), privatePath(container.size() + 64);
   DataBlob publicRef{0, publicPath.data()}, privateRef{0, privatePath.data()};
   DataBlob in{static_cast<uint32_t>(blob.size()), blob.data()};
-  const uint32_t pairType = o.exchange ? MARLINOK_PAIR_EXCHANGE : MARLINOK_PAIR_SIGNATURE;
+  const uint32_t pairType =
+      args.Chosen("pair") == "--exchange" ? MARLINOK_PAIR_EXCHANGE : MARLINOK_PAIR_SIGNATURE;
   const int32_t status =
       QM_ImportPrivateKey(container.c_str(), &in, pairType, &publicRef, &privateRef);
   if (status != ERR_OK)
-    return Fail("the key could not be imported into '" + container +
-                    "' (a private-key blob of a multiple of 16 bits, up to 2048, is needed)",
-                status);
+    return Fail("the key could not be imported into '" + Printable(container) + "'", status);
   std::printf("%s\n%s\n", reinterpret_cast<char*>(publicPath.data()),
               reinterpret_cast<char*>(privatePath.data()));
   return kExitOk;
@@ -158,19 +174,30 @@ int RunImport(const std::vector<std::string>& args) {
 }  // namespace
 
 const Command kExportCommand{
-    "export", "a stored key as PEM, PUBLICKEYBLOB or PRIVATEKEYBLOB",
+    "export",
+    "a stored key as PEM, PUBLICKEYBLOB or PRIVATEKEYBLOB",
     "CONTAINER [--exchange] [--format pem|blob|private-blob]\n"
     "       [--wrap-3des KEYFILE|--wrap-rc4 KEYFILE] [-o FILE]\n"
     "  pem (default): the public key; blob: the PUBLICKEYBLOB; private-blob: the\n"
-    "  PRIVATEKEYBLOB, encrypted after its header when a wrapping key is given.\n"
-    "  Blobs go to FILE, or as hex to standard output.\n"
+    "  PRIVATEKEYBLOB of an exportable pair, encrypted after its header when a wrapping\n"
+    "  key is given, written 0600. Blobs go to FILE, or as hex to standard output.\n"
     "  example: marlinok-tool export alpha -o alpha.pem",
-    RunExport};
+    RunExport,
+    {{"--exchange", nullptr, "pair"},
+     {"--signature", nullptr, "pair"},
+     {"--format", "FORMAT", "format"},
+     {"--wrap-3des", "KEYFILE", "wrap"},
+     {"--wrap-rc4", "KEYFILE", "wrap"},
+     {"-o", "FILE", "out"},
+     {"--out", "FILE", "out"}}};
 const Command kImportCommand{
-    "import", "a PRIVATEKEYBLOB or a PEM private key into a container",
+    "import",
+    "a PRIVATEKEYBLOB or a PEM private key into a container",
     "CONTAINER FILE [--exchange]\n"
-    "  prints the two key references (public, private)\n"
+    "  (RSA, 508 to 2048 bits in steps of 16; prints the two key references, public\n"
+    "  and private)\n"
     "  example: openssl genrsa -out k.pem 2048 && marlinok-tool import alpha k.pem",
-    RunImport};
+    RunImport,
+    {{"--exchange", nullptr, "pair"}, {"--signature", nullptr, "pair"}}};
 
 }  // namespace marlinok::tool

@@ -1,10 +1,11 @@
 // keystore put/get: opaque private-key bytes kept under a name and a password.
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "files.h"
+#include "hive.h"
 #include "marlinok.h"
 
 namespace marlinok::tool {
@@ -15,50 +16,57 @@ namespace {
 int Put(const std::string& name, const std::string& file, const std::string& password) {
   std::vector<uint8_t> bytes;
   std::string error;
-  if (!ReadFile(file, &bytes, &error)) return Fail(error);
+  if (!ReadInput(file, kWholeFileBytes, &bytes, &error, "the most the key store keeps"))
+    return Fail(error);
+  if (const int failed = RequireRegistry()) return failed;
   DataBlob key{static_cast<uint32_t>(bytes.size()), bytes.data()};
   DataBlob entry{static_cast<uint32_t>(name.size()),
                  reinterpret_cast<uint8_t*>(const_cast<char*>(name.c_str()))};
   const int32_t status =
       QMCA_ImportPrivateKey(&key, reinterpret_cast<const uint8_t*>(password.c_str()),
                             static_cast<uint32_t>(password.size() + 1), &entry);
-  if (status != ERR_OK) return Fail("cannot keep '" + name + "'", status);
+  if (status != ERR_OK) return Fail("cannot keep '" + Printable(name) + "'", status);
   return kExitOk;
 }
 
 int Get(const std::string& name, const std::string& file, const std::string& password) {
+  if (const int failed = RequireRegistry()) return failed;
   DataBlob entry{static_cast<uint32_t>(name.size()),
                  reinterpret_cast<uint8_t*>(const_cast<char*>(name.c_str()))};
   const auto* pw = reinterpret_cast<const uint8_t*>(password.c_str());
   const auto pwLength = static_cast<uint32_t>(password.size());
   DataBlob key{0, nullptr};
   int32_t status = QMCA_ExportPrivateKey(&entry, pw, pwLength, &key);
-  if (status == ERR_FAILED) return Fail("wrong password for '" + name + "'", status);
-  if (status != ERR_OK) return Fail("no key kept as '" + name + "'", status);
+  if (status == ERR_FAILED) return Fail("wrong password for '" + Printable(name) + "'", status);
+  if (status != ERR_OK) return Fail("no key kept as '" + Printable(name) + "'", status);
   std::vector<uint8_t> bytes(key.length);
   key.data = bytes.data();
   status = QMCA_ExportPrivateKey(&entry, pw, pwLength, &key);
-  if (status != ERR_OK) return Fail("cannot read '" + name + "'", status);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(key.length));
-  if (!out) return Fail("cannot write '" + file + "'");
-  return kExitOk;
+  if (status != ERR_OK) return Fail("cannot read '" + Printable(name) + "'", status);
+  bytes.resize(key.length);
+  return Emit(file, bytes, FileMode::kSecret);
 }
 
-int RunKeystore(const std::vector<std::string>& args) {
-  if (args.size() != 5 || args[3] != "--password")
+int RunKeystore(const Args& args) {
+  if (args.operands.size() != 3 || !args.Has("password"))
     return UsageError(kKeystoreCommand, "put|get NAME FILE --password PASSWORD");
-  if (args[0] == "put") return Put(args[1], args[2], args[4]);
-  if (args[0] == "get") return Get(args[1], args[2], args[4]);
-  return UsageError(kKeystoreCommand, "unknown subcommand '" + args[0] + "'");
+  const std::string& verb = args.operands[0];
+  const std::string& file = args.operands[2];
+  if (file.empty()) return UsageError(kKeystoreCommand, "FILE cannot be empty");
+  if (verb == "put") return Put(args.operands[1], file, args.Value("password"));
+  if (verb == "get") return Get(args.operands[1], file, args.Value("password"));
+  return UsageError(kKeystoreCommand, "unknown subcommand '" + Printable(verb) + "'");
 }
 
 }  // namespace
 
 const Command kKeystoreCommand{
-    "keystore", "keeps key bytes under a name, guarded by a password",
+    "keystore",
+    "keeps key bytes under a name, guarded by a password",
     "put|get NAME FILE --password PASSWORD\n"
+    "  (put reads at most 16 MiB; get creates FILE 0600)\n"
     "  example: marlinok-tool keystore put backup key.bin --password s3cret",
-    RunKeystore};
+    RunKeystore,
+    {{"--password", "PASSWORD", "password", true}}};
 
 }  // namespace marlinok::tool

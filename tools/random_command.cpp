@@ -8,14 +8,17 @@
 namespace marlinok::tool {
 namespace {
 
-int RunRandom(const std::vector<std::string>& args) {
+int RunRandom(const Args& args) {
+  const auto& operands = args.operands;
   unsigned long count = 16;
-  if (args.size() > 1) return UsageError(kRandomCommand, "too many arguments");
-  if (args.size() == 1) {
-    char* end = nullptr;
-    count = std::strtoul(args[0].c_str(), &end, 10);
-    if (args[0].empty() || *end != '\0' || count < 1 || count > 16)
+  if (operands.size() > 1) return UsageError(kRandomCommand, "too many arguments");
+  if (operands.size() == 1) {
+    const std::string& text = operands[0];
+    if (text.empty() || text.size() > 2 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
       return UsageError(kRandomCommand, "COUNT must be 1 to 16");
+    count = std::strtoul(text.c_str(), nullptr, 10);
+    if (count < 1 || count > 16) return UsageError(kRandomCommand, "COUNT must be 1 to 16");
   }
   uint8_t bytes[16];
   DataBlob blob{static_cast<uint32_t>(count), bytes};

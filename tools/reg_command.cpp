@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "hive.h"
 #include "platform/registry.h"
 
 namespace marlinok::tool {
@@ -114,18 +115,6 @@ reg::RegStatus ReadValue(const reg::RegistryKey& key, const char* name, uint32_t
     if (status != reg::kErrorSuccess) return status;
     data.resize(size);
     return reg::kErrorSuccess;
-  }
-}
-
-reg::RegStatus SubkeyNames(const reg::RegistryKey& key, std::vector<std::string>& names) {
-  names.clear();
-  for (uint32_t index = 0;; ++index) {
-    char name[reg::kMaxKeyNameLength + 1];
-    uint32_t length = sizeof name;
-    const reg::RegStatus status = reg::EnumSubkey(key, index, name, &length);
-    if (status == reg::kErrorNoMoreItems) return reg::kErrorSuccess;
-    if (status != reg::kErrorSuccess) return status;
-    names.emplace_back(name, length);
   }
 }
 
@@ -258,12 +247,7 @@ int RunRegCommand(int argc, char** argv) {
   } else {
     return RegUsageError("unknown subcommand " + command);
   }
-  std::string location;
-  std::string problem;
-  if (reg::ProbeRegistry(location, problem) != reg::kErrorSuccess) {
-    std::fprintf(stderr, "marlinok-tool: registry %s: %s\n", location.c_str(), problem.c_str());
-    return kExitFailed;
-  }
+  if (const int failed = RequireRegistry()) return failed;
   const std::string path = operands > 0 ? operand[0] : "";
   if (command == "keys") return Keys(path);
   if (command == "get") return Get(path, operand[1]);
@@ -273,19 +257,22 @@ int RunRegCommand(int argc, char** argv) {
   return Dump(path);
 }
 
-int RunReg(const std::vector<std::string>& args) {
+int RunReg(const Args& args) {
   std::vector<char*> argv{const_cast<char*>("reg")};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : args.operands) argv.push_back(const_cast<char*>(arg.c_str()));
   return RunRegCommand(static_cast<int>(argv.size()), argv.data());
 }
 
 }  // namespace
 
 const Command kRegCommand{
-    "reg", "read and change the registry the token keeps its state in",
+    "reg",
+    "read and change the registry the token keeps its state in",
     "keys KEYPATH | get KEYPATH NAME | set KEYPATH NAME TYPE [HEX] | add KEYPATH |\n"
     "       delete KEYPATH [NAME] | dump [KEYPATH]\n"
     "  example: marlinok-tool reg dump 'Software\\Quillmar'",
-    RunReg};
+    RunReg,
+    {},
+    true};
 
 }  // namespace marlinok::tool

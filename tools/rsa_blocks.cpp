@@ -1,28 +1,54 @@
 #include "rsa_blocks.h"
 
-#include <cstdio>
+#include <openssl/rand.h>
 
-#include "cli.h"
+#include <algorithm>
 
 namespace marlinok::tool {
+namespace {
 
-int Emit(const std::string& path, const Block& bytes) {
-  if (path.empty()) {
-    std::printf("%s\n", Hex(bytes.data(), bytes.size()).c_str());
-    return kExitOk;
-  }
-  if (!WriteFile(path, bytes)) return Fail("cannot write '" + path + "'");
-  return kExitOk;
+// DigestInfo prefixes of PKCS #1 v1.5 signatures.
+Block DigestInfoPrefix(uint32_t algId) {
+  if (algId == CALG_MD5)
+    return {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48,
+            0x86, 0xf7, 0x0d, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+  return {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
 }
 
-Block TokenDigest(uint32_t algId, const Block& data, int32_t* status) {
-  Block digest(20);
-  uint32_t length = static_cast<uint32_t>(digest.size());
-  *status =
-      QM_Digest(digest.data(), &length, data.data(), static_cast<uint32_t>(data.size()), algId);
-  if (*status != ERR_OK) return {};
-  digest.resize(algId == CALG_MD5 ? 16 : 20);
-  return digest;
+}  // namespace
+
+Block SignatureBlock(uint32_t algId, const Block& digest, uint32_t k) {
+  Block info = DigestInfoPrefix(algId);
+  info.insert(info.end(), digest.begin(), digest.end());
+  if (info.size() + 11 > k) return {};
+  Block block = {0x00, 0x01};
+  block.insert(block.end(), k - 3 - info.size(), 0xFF);
+  block.push_back(0x00);
+  block.insert(block.end(), info.begin(), info.end());
+  return block;
+}
+
+Block EncryptionBlock(const Block& message, uint32_t k) {
+  if (message.size() + 11 > k) return {};
+  Block block(k, 0);
+  block[1] = 0x02;
+  const std::size_t separator = k - message.size() - 1;
+  for (std::size_t i = 2; i < separator; ++i) {
+    do {
+      if (RAND_bytes(&block[i], 1) != 1) return {};
+    } while (block[i] == 0);
+  }
+  std::copy(message.begin(), message.end(), block.begin() + separator + 1);
+  return block;
+}
+
+bool OpenEncryptionBlock(const Block& block, Block* message) {
+  if (block.size() < 11 || block[0] != 0x00 || block[1] != 0x02) return false;
+  std::size_t i = 2;
+  while (i < block.size() && block[i] != 0) ++i;
+  if (i == block.size() || i < 10) return false;
+  message->assign(block.begin() + static_cast<std::ptrdiff_t>(i) + 1, block.end());
+  return true;
 }
 
 Block ExportedPublicBlob(KeyReference& key, int32_t* status) {

@@ -16,7 +16,7 @@ check() {  # check NAME EXPECTED ACTUAL
   fi
 }
 
-"$tool" genkey alpha --bits 768 >"$work/genkey" 2>/dev/null
+"$tool" genkey alpha --bits 768 --exportable >"$work/genkey" 2>/dev/null
 check "genkey" 0 $?
 check "genkey references" 'public:  Software\Quillmar\SoftContainerSimulator\alpha\PukSig' \
   "$(grep '^public:' "$work/genkey")"
