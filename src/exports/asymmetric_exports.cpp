@@ -61,7 +61,8 @@ int32_t Asymmetric(KeyUse use, const DataBlob& key, uint8_t* output, uint32_t* o
 int32_t GuardedAsymmetric(KeyUse use, const DataBlob* key, uint8_t* output, uint32_t* outputLength,
                           const uint8_t* input, uint32_t inputLength, uint32_t algId) {
   if (key == nullptr || key->data == nullptr || outputLength == nullptr) return ERR_FAILED;
-  if (input == nullptr && inputLength != 0) return ERR_FAILED;
+  // A size query never reads the input; a call that runs the operation does.
+  if (output != nullptr && input == nullptr && inputLength != 0) return ERR_FAILED;
   return Guarded(ERR_FAILED, [&] {
     return Asymmetric(use, *key, output, outputLength, input, inputLength, algId);
   });

@@ -2,6 +2,10 @@
 // answer success, the store listings (QMCA_EnumCerstoreName,
 // QMCA_EnumKeyContainerName) and the password-guarded key store
 // (QMCA_ImportPrivateKey, QMCA_ExportPrivateKey).
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
 #include "exports/export_guard.h"
 #include "marlinok.h"
 #include "store/exportable_keys.h"
@@ -30,8 +34,13 @@ int32_t SetPinResult(Status status) {
   }
 }
 
+// An entry name is a C string whose length does not count its NUL: the NUL
+// lies within the first length + 1 bytes, and nothing past it is read.
 bool HasName(const DataBlob* entryName) {
-  return entryName != nullptr && entryName->data != nullptr;
+  if (entryName == nullptr || entryName->data == nullptr) return false;
+  const uint64_t span = uint64_t{entryName->length} + 1;
+  return std::memchr(entryName->data, '\0',
+                     static_cast<std::size_t>(std::min<uint64_t>(span, SIZE_MAX))) != nullptr;
 }
 
 }  // namespace

@@ -46,12 +46,12 @@ class OperationKey {
 };
 
 // Reads the key of an operation. The private uses take a key reference and
-// need a private record. The public uses take a key reference when the C
-// string at key.data contains the container root followed by a backslash,
-// and a direct record (whose length is not consulted) otherwise; a record's
-// modulusBits (at most 2048) has a zero byte in its first four, so the search
-// stops inside it. Failed, nothing kept, when the reference cannot be read or
-// names a record too short for the use. key.data is non-null.
+// need a private record. The public uses take a key reference when the
+// caller's bytes (at most key.length, up to the first NUL) contain the
+// container root followed by a backslash, and a direct record of 516 bytes
+// (its length is not consulted) otherwise. Failed when the reference cannot
+// be read or names a record too short for the use, and for a record of 0 bits
+// or more than 2048. key.data is non-null.
 Status LoadOperationKey(KeyUse use, const DataBlob& key, OperationKey* out);
 
 // The raw operation, exactly k bytes into `output` and k into *outputLength

@@ -19,6 +19,7 @@
 #include "marlinok.h"
 #include "rsa/rsa_test_keys.h"
 #include "store/key_record_store.h"
+#include "store/registry_layout.h"
 #include "store/store_fixture.h"
 
 namespace marlinok::rsa {
@@ -401,6 +402,108 @@ TEST_F(AsymmetricCallsTest, DecryptLoopAlongsideEncrypts) {
   stop = true;
   decryptor.join();
   EXPECT_EQ(decryptFailures.load(), 0);
+}
+
+// References reach only the token's own key records: the PIN, a guarded
+// key's value, a deeper key or another value name are unreadable, whatever
+// the call, and nothing is printed or written.
+TEST_F(AsymmetricCallsTest, ReferencesOutsideTheKeyRecordsAreUnreadable) {
+  WriteValue(std::string("Software\\Quillmar\\ExportableKey\\guarded"), "Pvk", platform::kRegBinary,
+             Bytes(1412, 0x5A));
+  WriteValue(std::string(store::kContainerRoot), "Passwd", platform::kRegSz, Bytes(516, '7'));
+  WriteValue(Container("alpha") + "\\deeper", "PvkSig", platform::kRegBinary, Bytes(1412, 1));
+  const std::string refused[] = {
+      std::string(store::kContainerRoot) + "\\Passwd",
+      "Software\\Quillmar\\ExportableKey\\guarded\\Pvk",
+      Container("alpha") + "\\deeper\\PvkSig",
+      Container("alpha") + "\\SigProperty",
+      std::string(store::kContainerRoot) + "\\\\PvkSig",
+  };
+  for (const std::string& path : refused) {
+    SCOPED_TRACE(path);
+    const Reference reference{path};
+    const DataBlob ref = reference.Blob();
+    Bytes out = Buffer();
+    test::StdoutCapture capture;
+    EXPECT_EQ(Sign(ref, &out, {1}), ERR_FAILED);
+    EXPECT_EQ(Decrypt(ref, &out, {1}), ERR_FAILED);
+    EXPECT_EQ(Encrypt(ref, &out, {1}), ERR_FAILED);
+    EXPECT_EQ(Verify(ref, &out, {1}), ERR_FAILED);
+    EXPECT_EQ(out, Buffer());
+    uint8_t value[4] = {0xA5, 0xA5, 0xA5, 0xA5};
+    uint32_t length = 4;
+    EXPECT_EQ(QM_GetKeyProperty(&ref, KP_BLOCKLEN, value, &length), ERR_FAILED);
+    EXPECT_EQ(value[0], 0xA5);
+    DataBlob blob{0, nullptr};
+    EXPECT_EQ(QM_ExportPrivateKey(&ref, nullptr, &blob, 0), ERR_REFUSED);
+    EXPECT_EQ(QM_ExportPublicKey(&ref, &blob), ERR_FAILED);
+    EXPECT_EQ(capture.Text(), "");
+  }
+  // The registry's own comparison: any case of the root and the value name.
+  Bytes out = Buffer();
+  EXPECT_EQ(Sign(Reference{"SOFTWARE\\quillmar\\softcontainersimulator\\alpha\\pvksig"}.Blob(),
+                 &out, {1}),
+            ERR_OK);
+}
+
+// A key whose bytes hold no NUL is read no further than its length, and a
+// direct record of an impossible bit length is refused with nothing written,
+// size queries too.
+TEST_F(AsymmetricCallsTest, PublicCallsReadNoFurtherThanTheKeyAndRefuseImpossibleLengths) {
+  const std::string path = Container("alpha") + "\\PukSig";
+  Bytes unterminated(path.begin(), path.end());
+  const DataBlob noNul{static_cast<uint32_t>(unterminated.size()), unterminated.data()};
+  Bytes out = Buffer();
+  EXPECT_EQ(Verify(noNul, &out, {1}), ERR_FAILED);
+  EXPECT_EQ(Encrypt(noNul, &out, {1}), ERR_FAILED);
+
+  for (uint32_t bits : {0u, 2056u, 4096u, 0x7FFFFFF8u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(bits);
+    Bytes record(516, 0);
+    record[0] = static_cast<uint8_t>(bits);
+    record[1] = static_cast<uint8_t>(bits >> 8);
+    record[2] = static_cast<uint8_t>(bits >> 16);
+    record[3] = static_cast<uint8_t>(bits >> 24);
+    record[259] = 0xFF;  // n
+    record[515] = 3;     // e
+    const DataBlob direct{516, record.data()};
+    Bytes result = Buffer();
+    EXPECT_EQ(Verify(direct, &result, {1}), ERR_FAILED);
+    EXPECT_EQ(Encrypt(direct, &result, {1}), ERR_FAILED);
+    EXPECT_EQ(result, Buffer());
+    uint32_t length = 0xA5A5A5A5u;
+    EXPECT_EQ(QM_AsymmetricEncrypt(&direct, 0, 0, nullptr, &length, nullptr, 0, CALG_RSA_KEYX),
+              ERR_FAILED);
+    EXPECT_EQ(length, 0xA5A5A5A5u);
+  }
+}
+
+// A size query reads no input, so a null input does not refuse it.
+TEST_F(AsymmetricCallsTest, SizeQueriesAnswerWhateverTheInput) {
+  for (const char* value : {"PukExh", "PvkExh", "PvkSig"}) {
+    SCOPED_TRACE(value);
+    const Reference reference = Ref("alpha", value);
+    const DataBlob ref = reference.Blob();
+    uint32_t length = 0;
+    const int32_t status =
+        value[1] == 'u'
+            ? QM_AsymmetricEncrypt(&ref, 0, 0, nullptr, &length, nullptr, 128, CALG_RSA_KEYX)
+        : value[4] == 'E'
+            ? QM_AsymmetricDecrypt(&ref, 0, 0, nullptr, &length, nullptr, 128, CALG_RSA_KEYX)
+            : QM_AsymmetricSignData(&ref, nullptr, 128, nullptr, &length, CALG_RSA_SIGN);
+    EXPECT_EQ(status, ERR_OK);
+    EXPECT_EQ(length, 128u);
+  }
+  const Reference reference = Ref("alpha", "PukSig");
+  const DataBlob ref = reference.Blob();
+  uint32_t length = 0;
+  EXPECT_EQ(QM_AsymmetricVerifySign(&ref, nullptr, &length, nullptr, 128, CALG_RSA_SIGN),
+            ERR_FAILED);
+  EXPECT_EQ(length, 128u) << "verify answers its size query with -1 and the length";
+  Bytes out = Buffer();
+  EXPECT_EQ(QM_AsymmetricEncrypt(&ref, 0, 0, out.data(), &length, nullptr, 128, CALG_RSA_KEYX),
+            ERR_FAILED)
+      << "a call that would read the input still refuses a null one";
 }
 
 }  // namespace

@@ -84,14 +84,23 @@ TEST_F(ExportableKeysTest, SecondImportReplacesBothValues) {
   EXPECT_EQ(std::vector<uint8_t>(out, out + key.length), newer);
 }
 
-TEST_F(ExportableKeysTest, PathIsBuiltFromTheNameNotTheStatedLength) {
-  std::string name = "a-rather-long-entry-name";
+// The stated length counts the name's characters: its NUL must come within
+// length + 1 bytes, or the name is refused before anything past it is read.
+TEST_F(ExportableKeysTest, NameWhoseNulLiesPastItsLengthIsRefused) {
+  std::string name = "entry";  // NUL at index 5
   std::vector<uint8_t> keyBytes(key_);
   DataBlob keyBlob{static_cast<uint32_t>(keyBytes.size()), keyBytes.data()};
-  DataBlob entry{1, reinterpret_cast<uint8_t*>(name.data())};  // length far too short
-  ASSERT_EQ(QMCA_ImportPrivateKey(&keyBlob, reinterpret_cast<const uint8_t*>("pw"), 3, &entry),
-            ERR_OK);
-  EXPECT_TRUE(KeyExists("Software\\Quillmar\\ExportableKey\\" + name));
+  const auto* password = reinterpret_cast<const uint8_t*>("pw");
+  DataBlob tooShort{4, reinterpret_cast<uint8_t*>(name.data())};
+  EXPECT_EQ(QMCA_ImportPrivateKey(&keyBlob, password, 3, &tooShort), ERR_FAILED);
+  EXPECT_FALSE(KeyExists("Software\\Quillmar\\ExportableKey\\entry"));
+  DataBlob out{0, nullptr};
+  EXPECT_EQ(QMCA_ExportPrivateKey(&tooShort, password, 2, &out), ERR_REFUSED);
+
+  DataBlob exact{5, reinterpret_cast<uint8_t*>(name.data())};
+  ASSERT_EQ(QMCA_ImportPrivateKey(&keyBlob, password, 3, &exact), ERR_OK);
+  EXPECT_EQ(QMCA_ExportPrivateKey(&exact, password, 2, &out), ERR_OK);
+  EXPECT_EQ(out.length, keyBytes.size());
 }
 
 TEST_F(ExportableKeysTest, NullArgumentsAreRefused) {
