@@ -1,3 +1,7 @@
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "store/store_fixture.h"
 
 namespace marlinok::store {
@@ -70,6 +74,30 @@ TEST_F(DeviceCallsTest, TheOtherDeviceCallsChangeNothing) {
   EXPECT_EQ(QMCA_Format(3, 4), ERR_OK);
   EXPECT_TRUE(KeyExists(Container("alpha")));
   EXPECT_EQ(QMCA_Login(1, "pin"), ERR_OK);
+}
+
+// While other threads change the PIN between a short and a long one, a
+// log-in sees one of the two and answers match or mismatch, never "no PIN".
+TEST_F(DeviceCallsTest, LoginWhileThePinChangesNeverSaysNoPin) {
+  ASSERT_EQ(QM_CreateContainer("alpha"), ERR_OK);
+  ASSERT_EQ(QMCA_SetPin(1, "12"), 1);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 2; ++w) {
+    writers.emplace_back([&stop, w] {
+      for (int i = 0; !stop.load(); ++i)
+        (void)QMCA_SetPin(1, (i + w) % 2 == 0 ? "12" : "1234567890123456789012345678901234567890");
+    });
+  }
+  int missing = 0;
+  for (int i = 0; i < 5000; ++i) {
+    const int32_t answer = QMCA_Login(1, "12");
+    if (answer == ERR_REFUSED) ++missing;
+    ASSERT_TRUE(answer == ERR_OK || answer == ERR_FAILED || answer == ERR_REFUSED);
+  }
+  stop = true;
+  for (std::thread& writer : writers) writer.join();
+  EXPECT_EQ(missing, 0);
 }
 
 }  // namespace
