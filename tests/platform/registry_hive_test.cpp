@@ -258,6 +258,75 @@ TEST(RegistryHive, DatabaseWithForeignSchemaIsRefusedAndKept) {
   EXPECT_EQ(FileText(path), before);
 }
 
+// A hive others could have planted or changed is refused, with what to do
+// about it; a sticky shared folder such as /tmp is fine.
+TEST(RegistryHive, HiveOthersCouldChangeIsRefused) {
+  struct Case {
+    mode_t folderMode, fileMode;
+    RegStatus expected;
+    const char* advice;
+  };
+  const Case cases[] = {{0700, 0600, kErrorSuccess, ""},
+                        {0700, 0640, kErrorSuccess, ""},
+                        {0700, 0666, kErrorAccessDenied, "chmod 600"},
+                        {0700, 0620, kErrorAccessDenied, "chmod 600"},
+                        {0777, 0600, kErrorAccessDenied, "chmod go-w"},
+                        {0770, 0600, kErrorAccessDenied, "chmod go-w"},
+                        {01777, 0600, kErrorSuccess, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << c.folderMode << " " << c.fileMode);
+    TempHive scratch;
+    const std::string folder = scratch.Folder() + "/shared";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string path = folder + "/registry.db";
+    {
+      ScopedVariable variable("MARLINOK_REGISTRY", path.c_str());
+      ASSERT_EQ(CreateAndClose("Software"), kErrorSuccess);
+    }
+    chmod(folder.c_str(), c.folderMode);
+    chmod(path.c_str(), c.fileMode);
+    const std::string before = FileText(path);
+    ScopedVariable variable("MARLINOK_REGISTRY", path.c_str());
+    EXPECT_EQ(CreateAndClose("Software\\more"), c.expected);
+    std::string location, problem;
+    EXPECT_EQ(ProbeRegistry(location, problem), c.expected);
+    EXPECT_NE(problem.find(c.advice), std::string::npos) << problem;
+    if (c.expected != kErrorSuccess) {
+      EXPECT_EQ(FileText(path), before);
+    }
+    chmod(folder.c_str(), 0700);
+  }
+}
+
+TEST(RegistryHive, HiveOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a file away";
+  TempHive scratch;
+  ASSERT_EQ(CreateAndClose("Software"), kErrorSuccess);
+  ASSERT_EQ(chown(scratch.Path().c_str(), 65534, 65534), 0);
+  ResetRegistryForTesting();
+  EXPECT_EQ(CreateAndClose("Software\\more"), kErrorAccessDenied);
+  std::string location, problem;
+  EXPECT_EQ(ProbeRegistry(location, problem), kErrorAccessDenied);
+  EXPECT_NE(problem.find("belongs to user 65534"), std::string::npos) << problem;
+}
+
+// An SQLite database of another program is never written, even when it holds
+// no table yet but carries a version of its own.
+TEST(RegistryHive, EmptyDatabaseMarkedByAnotherProgramIsRefusedAndKept) {
+  TempHive scratch;
+  const std::string path = scratch.Folder() + "/theirs.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 7;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  chmod(path.c_str(), 0600);
+  const std::string before = FileText(path);
+  ScopedVariable variable("MARLINOK_REGISTRY", path.c_str());
+  EXPECT_EQ(CreateAndClose("Software"), kErrorBadDb);
+  EXPECT_EQ(FileText(path), before);
+  EXPECT_FALSE(Exists(path + "-wal"));
+}
+
 TEST(RegistryHive, WorksAgainOnceTheLocationIsFixed) {
   TempHive good;
   const std::string bad = good.Folder() + "/garbage";

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -208,6 +209,51 @@ bool MakeHiveFile(const std::string& path, std::string& problem) {
   return false;
 }
 
+std::string OctalMode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// A hive holds private keys and the PIN: it is adopted only when no other
+// user can have planted or changed it. The file must be the effective
+// user's and writable by nobody else, and its folder must not let others
+// replace it (writable by others only with the sticky bit, as /tmp).
+bool HiveIsPrivate(const std::string& path, std::string& problem) {
+  struct stat file {};
+  if (stat(path.c_str(), &file) != 0) {
+    problem = "cannot look at the hive file: " + ErrnoText(errno);
+    return false;
+  }
+  if (file.st_uid != geteuid()) {
+    problem = "the hive " + path + " belongs to user " + std::to_string(file.st_uid) +
+              ", not to you (user " + std::to_string(geteuid()) +
+              "): its keys are not yours to trust; use a hive of your own (MARLINOK_REGISTRY)";
+    return false;
+  }
+  if ((file.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    problem = "the hive " + path + " is writable by other users (mode " + OctalMode(file.st_mode) +
+              "): check its contents, then chmod 600 " + path;
+    return false;
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  struct stat parent {};
+  if (stat(folder.c_str(), &parent) != 0) {
+    problem = "cannot look at the hive's folder " + folder + ": " + ErrnoText(errno);
+    return false;
+  }
+  if ((parent.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (parent.st_mode & S_ISVTX) == 0) {
+    problem = "the hive's folder " + folder + " lets other users replace the hive (mode " +
+              OctalMode(parent.st_mode) + "): chmod go-w " + folder +
+              ", or keep the hive in a folder of your own";
+    return false;
+  }
+  return true;
+}
+
 // Runs SQL text that returns no rows.
 int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
 
@@ -256,7 +302,8 @@ RegStatus AdoptSchema(sqlite3* db, std::string& problem) {
     problem = "hive format version " + std::to_string(version) + " is not supported";
     return kErrorBadDb;
   }
-  if (applicationId != 0 || objects != 0) {
+  // An empty database of another program may still be marked as its own.
+  if (applicationId != 0 || objects != 0 || version != 0) {
     problem = "the database is not a marlinok registry (foreign schema)";
     return kErrorBadDb;
   }
@@ -268,8 +315,9 @@ RegStatus AdoptSchema(sqlite3* db, std::string& problem) {
     return FromSqlite(rc);
   }
   rc = QueryInt(db, "PRAGMA application_id", applicationId);
+  if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", version);
   if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_schema", objects);
-  const bool empty = applicationId == 0 && objects == 0;
+  const bool empty = applicationId == 0 && objects == 0 && version == 0;
   if (rc == SQLITE_OK && empty) rc = Exec(db, kSchema);
   if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
   if (rc != SQLITE_OK) {
@@ -288,6 +336,7 @@ RegStatus OpenHive(const std::string& path, Hive*& out, std::string& problem) {
   if (!MakeParentFolders(path, problem) || !MakeHiveFile(path, problem)) {
     return kErrorRegistryIoFailed;
   }
+  if (!HiveIsPrivate(path, problem)) return kErrorAccessDenied;
   auto* hive = new Hive;
   hive->pid = getpid();
   int rc = sqlite3_open_v2(path.c_str(), &hive->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
