@@ -213,13 +213,16 @@ void DoubleKernel(Limb* r, const Limb* x, Montgomery* ctx) {
 // outgrow the instruction cache.
 constexpr uint32_t kSizes[] = {256 / kLimbBits, 512 / kLimbBits, 1024 / kLimbBits};
 
-std::atomic<bool> force_portable{false};
-std::atomic<bool> forgo_ifma{false};
+std::atomic<uint32_t> kernel_limit{static_cast<uint32_t>(Kernel::kIfma)};
+
+bool Allowed(Kernel kernel) {
+  return static_cast<uint32_t>(kernel) <= kernel_limit.load(std::memory_order_relaxed);
+}
 
 bool UseAdx() {
 #if MARLINOK_MP_ADX
   static const bool supported = AdxSupported();
-  return supported && !force_portable.load(std::memory_order_relaxed);
+  return supported && Allowed(Kernel::kAdx);
 #else
   return false;
 #endif
@@ -227,19 +230,34 @@ bool UseAdx() {
 
 }  // namespace
 
-void MontgomeryForcePortable(bool on) noexcept {
-  force_portable.store(on, std::memory_order_relaxed);
+void MontgomeryLimitKernel(Kernel ceiling) noexcept {
+  kernel_limit.store(static_cast<uint32_t>(ceiling), std::memory_order_relaxed);
 }
-
-void MontgomeryForgoIfma(bool on) noexcept { forgo_ifma.store(on, std::memory_order_relaxed); }
 
 #if MARLINOK_MP_IFMA
 bool IfmaChosen() noexcept {
   static const bool supported = IfmaSupported();
-  return supported && !force_portable.load(std::memory_order_relaxed) &&
-         !forgo_ifma.load(std::memory_order_relaxed);
+  return supported && Allowed(Kernel::kIfma);
 }
 #endif
+
+Kernel MontgomeryKernel() noexcept {
+#if MARLINOK_MP_IFMA
+  if (IfmaChosen()) return Kernel::kIfma;
+#endif
+  return UseAdx() ? Kernel::kAdx : Kernel::kPortable;
+}
+
+const char* KernelName(Kernel kernel) noexcept {
+  switch (kernel) {
+    case Kernel::kIfma:
+      return "ifma";
+    case Kernel::kAdx:
+      return "adx";
+    default:
+      return "portable";
+  }
+}
 
 void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd) noexcept {
   const uint32_t n = (dd + kDigitsPerLimb - 1) / kDigitsPerLimb;

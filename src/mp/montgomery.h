@@ -69,13 +69,18 @@ void MontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
 // r = 2x mod m; x < m; r may be x.
 void MontgomeryDouble(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
 
-// Restricts every later MontgomeryInit to the portable kernels (on) or lets
-// it pick the fastest the processor runs (off, the default); for the tests and
-// the benchmark, which compare the two.
-void MontgomeryForcePortable(bool on) noexcept;
-// Keeps the exponentiation off the AVX-512 IFMA path (on) while leaving the
-// other kernels to MontgomeryForcePortable; for the tests and the benchmark.
-void MontgomeryForgoIfma(bool on) noexcept;
+// The kernels of the exponentiation, slowest first: the portable C++ ones,
+// the x86-64 BMI2/ADX ones (mulx, adcx, adox) and the AVX-512 IFMA one.
+enum class Kernel : uint32_t { kPortable = 0, kAdx = 1, kIfma = 2 };
+
+// Lets every later exponentiation use kernels up to `ceiling` only (kIfma,
+// the default, lets it pick the fastest the processor runs); for the tests
+// and the benchmark, which compare them.
+void MontgomeryLimitKernel(Kernel ceiling) noexcept;
+// The fastest kernel the processor runs within the current limit.
+Kernel MontgomeryKernel() noexcept;
+// "portable", "adx" or "ifma".
+const char* KernelName(Kernel kernel) noexcept;
 
 #if MARLINOK_MP_ADX
 // montgomery_adx.cpp: the processor has BMI2 and ADX; the kernels below may
@@ -88,7 +93,7 @@ void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept;
 #if MARLINOK_MP_IFMA
 // montgomery_ifma.cpp: the processor has AVX-512 F, VL, BW and IFMA.
 bool IfmaSupported() noexcept;
-// The IFMA path is supported and neither forced off nor portable kernels forced.
+// The IFMA path is supported and within the limit.
 bool IfmaChosen() noexcept;
 // a (dd digits) = b^c mod d as MontgomeryModExp states it, on the IFMA path;
 // false, with nothing written, when the path is not chosen or does not serve

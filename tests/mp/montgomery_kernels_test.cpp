@@ -9,20 +9,22 @@
 namespace marlinok::mp {
 namespace {
 
+using detail::Kernel;
 using detail::Limb;
 using detail::Montgomery;
-using detail::MontgomeryForcePortable;
+using detail::MontgomeryLimitKernel;
 using test::Number;
 using test::Operands;
 using test::Small;
 
-// Forces the portable kernels for the life of the object.
-class PortableKernels {
+// Limits the kernels for the life of the object (the portable ones unless
+// told otherwise).
+class KernelLimit {
  public:
-  PortableKernels() { MontgomeryForcePortable(true); }
-  ~PortableKernels() { MontgomeryForcePortable(false); }
-  PortableKernels(const PortableKernels&) = delete;
-  PortableKernels& operator=(const PortableKernels&) = delete;
+  explicit KernelLimit(Kernel ceiling = Kernel::kPortable) { MontgomeryLimitKernel(ceiling); }
+  ~KernelLimit() { MontgomeryLimitKernel(Kernel::kIfma); }
+  KernelLimit(const KernelLimit&) = delete;
+  KernelLimit& operator=(const KernelLimit&) = delete;
 };
 
 TEST(MontgomeryKernels, FastAndPortableProductsAgree) {
@@ -37,7 +39,7 @@ TEST(MontgomeryKernels, FastAndPortableProductsAgree) {
       if (dd == 1 && d[0] == 1) d[0] = 3;
       const Number b = gen.Random(dd, dd), c = gen.Random(dd, dd);
       {
-        PortableKernels forced;
+        KernelLimit forced;
         detail::MontgomeryInit(&portable, d.data(), dd);
       }
       detail::MontgomeryInit(&fast, d.data(), dd);
@@ -57,7 +59,7 @@ TEST(MontgomeryKernels, FastAndPortableProductsAgree) {
 }
 
 TEST(MontgomeryKernels, PortableExponentiationMatchesOracle) {
-  PortableKernels forced;
+  KernelLimit forced;
   Operands gen(22);
   test::BnCtx ctx(BN_CTX_new());
   test::Bn r(BN_new());
@@ -95,7 +97,7 @@ class IfmaExponentiation : public ::testing::Test {
   }
 
   static Number Portable(const Number& b, const Number& c, const Number& d) {
-    PortableKernels forced;
+    KernelLimit forced;
     Number a(d.size(), 0xA5A5A5A5u);
     MpModExp(a.data(), b.data(), c.data(), static_cast<uint32_t>(c.size()), d.data(),
              static_cast<uint32_t>(d.size()));
@@ -207,13 +209,12 @@ TEST_F(IfmaExponentiation, ForgoSwitchAndShortModuliFallBack) {
   Number wide(32, 0xFFFFFFFFu);
   const Number b32 = Small(3, 32), c32 = Small(0x10001u, 32);
   Number a32(32, 0);
-  detail::MontgomeryForgoIfma(true);
-  EXPECT_FALSE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
-  {
-    PortableKernels forced;
-    detail::MontgomeryForgoIfma(false);
+  for (const Kernel below : {Kernel::kAdx, Kernel::kPortable}) {
+    KernelLimit limit(below);
+    EXPECT_NE(detail::MontgomeryKernel(), Kernel::kIfma);
     EXPECT_FALSE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
   }
+  EXPECT_EQ(detail::MontgomeryKernel(), Kernel::kIfma);
   EXPECT_TRUE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
 }
 #endif
