@@ -320,6 +320,21 @@ void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
   }
 }
 
+void AdxMontgomeryReduce(Limb* r, Limb* p, Montgomery* ctx) noexcept {
+  switch (ctx->n) {
+    case 4:
+      return Reduce<4>(r, p, ctx);
+    case 8:
+      return Reduce<8>(r, p, ctx);
+    case 16:
+      return Reduce<16>(r, p, ctx);
+    case 32:
+      return Reduce<32>(r, p, ctx);
+    default:
+      return Reduce<0>(r, p, ctx);
+  }
+}
+
 #undef MARLINOK_ADX
 
 }  // namespace marlinok::mp::detail

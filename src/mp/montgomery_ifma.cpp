@@ -256,7 +256,7 @@ bool IfmaSupported() noexcept {
 }
 
 bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
-                const MpDigit* d, uint32_t dd) noexcept {
+                const MpDigit* d, uint32_t dd, bool public_modulus) noexcept {
   const uint32_t mbits = BitLength(d, dd);
   const uint32_t limbs = (mbits + 2 + 51) / 52;  // 4m < 2^(52 limbs)
   const uint32_t vectors = (limbs + 7) / 8;
@@ -264,14 +264,31 @@ bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uin
 
   IfmaWork work;
   WipeOnExit<IfmaWork> wipe_work(work);
-  // R mod m = 2^(52 limbs) mod m, at most 2^2080: 66 digits.
-  const uint32_t rbits = 52 * limbs;
-  const uint32_t wn = rbits / 32 + 1;
-  MpAssignPow2(work.wide, rbits, wn);
-  MpMod(work.t, work.wide, wn, d, dd);
-  ToLimbs52(work.one, work.t, dd);
-  MpModMul(work.u, work.t, work.t, d, dd);
-  ToLimbs52(work.rr, work.u, dd);
+  // R mod m and R^2 mod m for R = 2^(52 limbs), at most 2^2080: 66 digits. A
+  // public modulus finds them in the cache after its first use.
+  uint64_t cached[2 * kLanes];  // public values: no wipe
+  static_assert(sizeof cached <= kPublicCacheBytes, "the cache holds both");
+  if (public_modulus && PublicCacheLoad(PublicConstants::kIfma, d, dd, cached, sizeof cached)) {
+    for (uint32_t i = 0; i < kLanes; ++i) {
+      work.one[i] = cached[i];
+      work.rr[i] = cached[kLanes + i];
+    }
+  } else {
+    const uint32_t rbits = 52 * limbs;
+    const uint32_t wn = rbits / 32 + 1;
+    MpAssignPow2(work.wide, rbits, wn);
+    MpMod(work.t, work.wide, wn, d, dd);
+    ToLimbs52(work.one, work.t, dd);
+    MpModMul(work.u, work.t, work.t, d, dd);
+    ToLimbs52(work.rr, work.u, dd);
+    if (public_modulus) {
+      for (uint32_t i = 0; i < kLanes; ++i) {
+        cached[i] = work.one[i];
+        cached[kLanes + i] = work.rr[i];
+      }
+      PublicCacheStore(PublicConstants::kIfma, d, dd, cached, sizeof cached);
+    }
+  }
   MpMod(work.t, b, bn, d, dd);
   ToLimbs52(work.table[1], work.t, dd);
   ToLimbs52(work.m, d, dd);

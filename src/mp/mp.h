@@ -63,6 +63,12 @@ void MpModMul(MpDigit* a, const MpDigit* b, const MpDigit* c, const MpDigit* d,
 // below d. A zero exponent gives 1, and so does a zero modulus.
 void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
               uint32_t dn) noexcept;
+// MpModExp for a modulus that is public (an RSA public key's): its Montgomery
+// constants are kept in a small process-wide cache keyed by the modulus, so
+// that repeated operations with one key skip their set-up. Never for a secret
+// modulus (a prime).
+void MpModExpPublic(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+                    uint32_t dn) noexcept;
 // a = b^-1 mod c in [0, c), for gcd(b, c) = 1 (extended Euclid).
 void MpModInverse(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t n) noexcept;
 // a = gcd(b, c).

@@ -103,14 +103,14 @@ void SchoolbookModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t c
 namespace detail {
 
 void MontgomeryModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
-                      const MpDigit* d, uint32_t dd) noexcept {
+                      const MpDigit* d, uint32_t dd, bool public_modulus) noexcept {
 #if MARLINOK_MP_IFMA
-  if (IfmaModExp(a, b, bn, c, ce, d, dd)) return;
+  if (IfmaModExp(a, b, bn, c, ce, d, dd, public_modulus)) return;
 #endif
   ExpWork work;
   WipeOnExit<ExpWork> wipe_work(work);
   Montgomery* ctx = &work.ctx;
-  MontgomeryInit(ctx, d, dd);
+  MontgomeryInit(ctx, d, dd, public_modulus);
   const uint32_t n = ctx->n;
   const uint32_t bits = BitLength(c, ce);
   MontgomeryEnter(work.table[1], b, bn, ctx);
@@ -162,8 +162,10 @@ void MontgomeryPow2(MpDigit* a, const MpDigit* c, uint32_t ce, const MpDigit* d,
 
 }  // namespace detail
 
-void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
-              uint32_t dn) noexcept {
+namespace {
+
+void ModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+            uint32_t dn, bool public_modulus) {
   const uint32_t ce = MpDigitCount(c, cn);
   const uint32_t dd = MpDigitCount(d, dn);
   // A zero exponent gives 1 (unreduced, so also for d = 1); a zero modulus
@@ -181,10 +183,22 @@ void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const
   if (dd == 1 && d[0] == 1) {
     MpAssignZero(t, dd);
   } else {
-    detail::MontgomeryModExp(t, b, dn, c, ce, d, dd);
+    detail::MontgomeryModExp(t, b, dn, c, ce, d, dd, public_modulus);
   }
   MpAssignZero(a, dn);
   MpAssign(a, t, dd);
+}
+
+}  // namespace
+
+void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+              uint32_t dn) noexcept {
+  ModExp(a, b, c, cn, d, dn, false);
+}
+
+void MpModExpPublic(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+                    uint32_t dn) noexcept {
+  ModExp(a, b, c, cn, d, dn, true);
 }
 
 }  // namespace marlinok::mp
