@@ -124,6 +124,13 @@ bool IfmaChosen() noexcept;
 // a modulus of this length (256 to 2078 bits).
 bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
                 const MpDigit* d, uint32_t dd, bool public_modulus = false) noexcept;
+// a1 = b1^c1 mod d1 and a2 = b2^c2 mod d2 in one interleaved pass, for two
+// moduli of the same 52-bit limb count (the two halves of an RSA private
+// operation); b1 and b2 have bn digits, c1 and c2 are nonzero. False, with
+// nothing written, where IfmaModExp would refuse either or the lengths differ.
+bool IfmaModExp2(MpDigit* a1, const MpDigit* b1, const MpDigit* c1, uint32_t ce1, const MpDigit* d1,
+                 uint32_t dd1, MpDigit* a2, const MpDigit* b2, const MpDigit* c2, uint32_t ce2,
+                 const MpDigit* d2, uint32_t dd2, uint32_t bn) noexcept;
 #endif
 
 }  // namespace marlinok::mp::detail

@@ -111,6 +111,39 @@ TEST(MontgomeryKernels, PublicModuliMatchOracleAsTheCacheFillsAndEvicts) {
   }
 }
 
+TEST(MontgomeryKernels, PairedPowersMatchOracle) {
+  // Pairs of moduli (digits of each; equal lengths run interleaved on IFMA,
+  // others fall back) with exponents of unequal lengths, a zero exponent
+  // and an even modulus, under each kernel limit.
+  struct Shape {
+    uint32_t d1, d2, c1, c2;
+    bool even;
+  };
+  const Shape shapes[] = {{16, 16, 16, 15, false}, {32, 32, 32, 32, false}, {32, 32, 1, 32, false},
+                          {8, 8, 8, 3, false},     {16, 15, 16, 15, false}, {8, 7, 8, 7, false},
+                          {32, 32, 0, 32, false},  {16, 16, 16, 16, true}};
+  Operands gen(24);
+  for (const Kernel kernel : {Kernel::kPortable, Kernel::kAdx, Kernel::kIfma}) {
+    KernelLimit limit(kernel);
+    for (const Shape& shape : shapes) {
+      const uint32_t n = shape.d1 > shape.d2 ? shape.d1 : shape.d2;
+      Number d1 = gen.Random(n, shape.d1), d2 = gen.Random(n, shape.d2);
+      d1[0] |= 1;
+      d2[0] = shape.even ? d2[0] & ~1u : d2[0] | 1;
+      d1[shape.d1 - 1] |= 0x80000000u;
+      const Number b1 = gen.Random(n, n), b2 = gen.Random(n, n);
+      const Number c1 = gen.Random(n, shape.c1), c2 = gen.Random(n, shape.c2);
+      Number a1(n, 0xA5A5A5A5u), a2(n, 0xA5A5A5A5u);
+      MpModExp2(a1.data(), b1.data(), c1.data(), d1.data(), a2.data(), b2.data(), c2.data(),
+                d2.data(), n);
+      SCOPED_TRACE(::testing::Message() << detail::KernelName(kernel) << ", " << shape.d1 << "/"
+                                        << shape.d2 << " digits");
+      EXPECT_EQ(a1, OracleModExp(b1, c1, d1));
+      EXPECT_EQ(a2, OracleModExp(b2, c2, d2));
+    }
+  }
+}
+
 #if MARLINOK_MP_IFMA
 // The AVX-512 IFMA exponentiation against the portable kernels and the
 // oracle; skipped where the processor lacks IFMA.
