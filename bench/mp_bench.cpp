@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "bench_kernel.h"
 #include "mp/montgomery.h"
 #include "mp/mp.h"
 #include "random/random_pool.h"
@@ -50,6 +51,7 @@ void BM_MpModExp(benchmark::State& state) {
   const Operands op = MakeOperands(static_cast<uint32_t>(state.range(0)));
   const uint32_t n = static_cast<uint32_t>(op.modulus.size());
   std::vector<MpDigit> out(n);
+  state.SetLabel(marlinok::bench::KernelLabel());
   for (auto _ : state) {
     marlinok::mp::MpModExp(out.data(), op.base.data(), op.exponent.data(), n, op.modulus.data(), n);
     benchmark::DoNotOptimize(out.data());
@@ -61,18 +63,20 @@ BENCHMARK(BM_MpModExp)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrose
 // The same with the portable Montgomery kernels, where the processor has
 // faster ones.
 void BM_MpModExpPortable(benchmark::State& state) {
-  marlinok::mp::detail::MontgomeryForcePortable(true);
+  marlinok::mp::detail::MontgomeryLimitKernel(marlinok::mp::detail::Kernel::kPortable);
   BM_MpModExp(state);
-  marlinok::mp::detail::MontgomeryForcePortable(false);
+  marlinok::mp::detail::MontgomeryLimitKernel(marlinok::bench::RunKernelLimit());
 }
 BENCHMARK(BM_MpModExpPortable)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
 
 // The same with the AVX-512 IFMA exponentiation set aside (the mulx/adx
 // kernels where the processor has them).
 void BM_MpModExpNoIfma(benchmark::State& state) {
-  marlinok::mp::detail::MontgomeryForgoIfma(true);
+  const auto limit = marlinok::bench::RunKernelLimit();
+  marlinok::mp::detail::MontgomeryLimitKernel(
+      limit < marlinok::mp::detail::Kernel::kAdx ? limit : marlinok::mp::detail::Kernel::kAdx);
   BM_MpModExp(state);
-  marlinok::mp::detail::MontgomeryForgoIfma(false);
+  marlinok::mp::detail::MontgomeryLimitKernel(limit);
 }
 BENCHMARK(BM_MpModExpNoIfma)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
 
@@ -81,6 +85,7 @@ BENCHMARK(BM_MpModExpNoIfma)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kM
 void BM_PassesFermatBase2(benchmark::State& state) {
   Operands op = MakeOperands(static_cast<uint32_t>(state.range(0)));
   const uint32_t n = static_cast<uint32_t>(op.modulus.size());
+  state.SetLabel(marlinok::bench::KernelLabel());
   for (auto _ : state) {
     benchmark::DoNotOptimize(marlinok::mp::PassesFermatBase2(op.modulus.data(), n));
   }

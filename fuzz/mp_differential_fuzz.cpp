@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "mp/montgomery.h"
 #include "mp/mp.h"
 #include "support/fuzz_support.h"
 
@@ -147,21 +148,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       break;
     }
     case 7: {  // modular power: odd moduli through Montgomery, even ones schoolbook
+      // A flavour byte picks the kernel limit and the entry: the plain power,
+      // the public-modulus one (its constants cached) or two powers paired.
+      const uint8_t flavour = in.Byte();
+      detail::MontgomeryLimitKernel(static_cast<detail::Kernel>(flavour % 3));
       const uint32_t dn = Count(in, MP_MAX_DIGITS), cn = Count(in, MP_MAX_DIGITS);
       Number b = Operand(in, dn, Count(in, dn)), c = Operand(in, cn, Count(in, cn)),
              d = Operand(in, dn, Count(in, dn)), a(dn);
       if ((op & 0x40) != 0) d[0] |= 1;
       MpDigit* out = alias ? b.data() : a.data();
-      const bool zeroModulus = MpIsZero(d.data(), dn) != 0;
-      const bool zeroExponent = MpIsZero(c.data(), cn) != 0;
-      Bn expected = NewBn();
-      if (zeroModulus || zeroExponent) {
-        BN_one(expected.get());
+      const auto power = [&](const Number& base, const Number& exponent, const Number& modulus) {
+        Bn expected = NewBn();
+        if (MpIsZero(modulus.data(), dn) ||
+            MpIsZero(exponent.data(), static_cast<uint32_t>(exponent.size()))) {
+          BN_one(expected.get());
+        } else {
+          BN_mod_exp(expected.get(), ToBn(base).get(), ToBn(exponent).get(), ToBn(modulus).get(),
+                     ctx);
+        }
+        return expected;
+      };
+      const Bn expected = power(b, c, d);
+      if ((flavour & 4) != 0) {
+        MpModExpPublic(out, b.data(), c.data(), cn, d.data(), dn);
+        Same(expected, out, dn, "modular power, public modulus");
+      } else if ((flavour & 8) != 0) {
+        // The pair takes exponents of dn digits; the second modulus is
+        // the first one's length (same length: interleaved on IFMA) or not.
+        Number c1(dn, 0), b2 = Operand(in, dn, dn), c2 = Operand(in, dn, Count(in, dn));
+        Number d2 = Operand(in, dn, (flavour & 16) != 0 ? Count(in, dn) : dn), a2(dn);
+        for (uint32_t i = 0; i < dn && i < cn; ++i) c1[i] = c[i];
+        d2[0] |= (flavour >> 5) & 1;
+        MpModExp2(a.data(), b.data(), c1.data(), d.data(), a2.data(), b2.data(), c2.data(),
+                  d2.data(), dn);
+        Same(power(b, c1, d), a.data(), dn, "paired power, first");
+        Same(power(b2, c2, d2), a2.data(), dn, "paired power, second");
       } else {
-        BN_mod_exp(expected.get(), ToBn(b).get(), ToBn(c).get(), ToBn(d).get(), ctx);
+        MpModExp(out, b.data(), c.data(), cn, d.data(), dn);
+        Same(expected, out, dn, "modular power");
       }
-      MpModExp(out, b.data(), c.data(), cn, d.data(), dn);
-      Same(expected, out, dn, "modular power");
+      detail::MontgomeryLimitKernel(detail::Kernel::kIfma);
       break;
     }
     case 8: {  // inverse where one exists

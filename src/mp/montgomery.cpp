@@ -4,6 +4,8 @@
 #include "mp/montgomery.h"
 
 #include <atomic>
+#include <cstring>
+#include <mutex>
 
 #include "core/wipe.h"
 #include "mp/mp_internal.h"
@@ -213,13 +215,16 @@ void DoubleKernel(Limb* r, const Limb* x, Montgomery* ctx) {
 // outgrow the instruction cache.
 constexpr uint32_t kSizes[] = {256 / kLimbBits, 512 / kLimbBits, 1024 / kLimbBits};
 
-std::atomic<bool> force_portable{false};
-std::atomic<bool> forgo_ifma{false};
+std::atomic<uint32_t> kernel_limit{static_cast<uint32_t>(Kernel::kIfma)};
+
+[[maybe_unused]] bool Allowed(Kernel kernel) {
+  return static_cast<uint32_t>(kernel) <= kernel_limit.load(std::memory_order_relaxed);
+}
 
 bool UseAdx() {
 #if MARLINOK_MP_ADX
   static const bool supported = AdxSupported();
-  return supported && !force_portable.load(std::memory_order_relaxed);
+  return supported && Allowed(Kernel::kAdx);
 #else
   return false;
 #endif
@@ -227,24 +232,71 @@ bool UseAdx() {
 
 }  // namespace
 
-void MontgomeryForcePortable(bool on) noexcept {
-  force_portable.store(on, std::memory_order_relaxed);
+void MontgomeryLimitKernel(Kernel ceiling) noexcept {
+  kernel_limit.store(static_cast<uint32_t>(ceiling), std::memory_order_relaxed);
 }
-
-void MontgomeryForgoIfma(bool on) noexcept { forgo_ifma.store(on, std::memory_order_relaxed); }
 
 #if MARLINOK_MP_IFMA
 bool IfmaChosen() noexcept {
   static const bool supported = IfmaSupported();
-  return supported && !force_portable.load(std::memory_order_relaxed) &&
-         !forgo_ifma.load(std::memory_order_relaxed);
+  return supported && Allowed(Kernel::kIfma);
 }
 #endif
 
-void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd) noexcept {
+Kernel MontgomeryKernel() noexcept {
+#if MARLINOK_MP_IFMA
+  if (IfmaChosen()) return Kernel::kIfma;
+#endif
+  return UseAdx() ? Kernel::kAdx : Kernel::kPortable;
+}
+
+const char* KernelName(Kernel kernel) noexcept {
+  switch (kernel) {
+    case Kernel::kIfma:
+      return "ifma";
+    case Kernel::kAdx:
+      return "adx";
+    default:
+      return "portable";
+  }
+}
+
+namespace {
+
+// The constants a public modulus leaves in the cache.
+struct CachedConstants {
+  Limb m[kMaxLimbs];
+  Limb one[kMaxLimbs];
+  Limb rr[kMaxLimbs];
+  Limb minv;
+  uint32_t n;
+};
+static_assert(sizeof(CachedConstants) <= kPublicCacheBytes, "the cache holds the constants");
+
+void ComputeRR(Montgomery* ctx);
+
+}  // namespace
+
+void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd, bool public_modulus) noexcept {
+  ctx->adx = UseAdx();
+  if (public_modulus) {
+    CachedConstants cached;
+    if (PublicCacheLoad(PublicConstants::kMontgomery, d, dd, &cached, sizeof cached)) {
+      const uint32_t n = cached.n;
+      ctx->n = n;
+      ctx->minv = cached.minv;
+      for (uint32_t i = 0; i < n; ++i) {
+        ctx->m[i] = cached.m[i];
+        ctx->one[i] = cached.one[i];
+        ctx->rr[i] = cached.rr[i];
+      }
+      ctx->has_rr = true;
+      return;
+    }
+  }
   const uint32_t n = (dd + kDigitsPerLimb - 1) / kDigitsPerLimb;
   ctx->n = n;
-  ctx->adx = UseAdx();
+  ctx->has_rr = false;
   PackLimbs(ctx->m, n, d, dd);
   // Newton's iteration doubles the correct low bits of m^-1 each round,
   // starting from 3 (m * m = 1 mod 8 for odd m).
@@ -252,26 +304,76 @@ void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd) noexcept {
   Limb inv = m0;
   for (int i = 0; i < 5; ++i) inv *= static_cast<Limb>(2) - m0 * inv;
   ctx->minv = static_cast<Limb>(0) - inv;
-  const MpDigit one = 1;
-  MontgomeryEnter(ctx->one, &one, 1, ctx);
+  // R mod m. With 2^(bits - 1) < m < 2^bits (m is odd), 2^bits mod m is
+  // 2^bits - m, the low `bits` bits of -m; R = 2^bits * 2^(limb bits * n - bits)
+  // takes that many doublings more (fewer than kLimbBits).
+  const uint32_t bits = BitLength(d, dd);
+  Limb borrow = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const Limb v = ctx->m[i];
+    ctx->one[i] = static_cast<Limb>(0) - v - borrow;
+    borrow |= static_cast<Limb>(v != 0);
+  }
+  const uint32_t top_bits = bits - kLimbBits * (n - 1);
+  if (top_bits < kLimbBits) ctx->one[n - 1] &= (static_cast<Limb>(1) << top_bits) - 1;
+  for (uint32_t k = bits; k < kLimbBits * n; ++k) MontgomeryDouble(ctx->one, ctx->one, ctx);
+  if (public_modulus) {
+    ComputeRR(ctx);
+    CachedConstants cached;
+    cached.n = n;
+    cached.minv = ctx->minv;
+    for (uint32_t i = 0; i < n; ++i) {
+      cached.m[i] = ctx->m[i];
+      cached.one[i] = ctx->one[i];
+      cached.rr[i] = ctx->rr[i];
+    }
+    PublicCacheStore(PublicConstants::kMontgomery, d, dd, &cached, sizeof cached);
+  }
 }
 
-void MontgomeryEnter(Limb* out, const MpDigit* b, uint32_t bn, Montgomery* ctx) noexcept {
-  // b * R has bn + n * kDigitsPerLimb <= 131 digits; one division reduces it.
-  MpDigit wide[kWideDigits];
-  MpDigit rest[MP_MAX_DIGITS + 1];
-  const uint32_t shift = ctx->n * kDigitsPerLimb;
-  MpAssignZero(wide, shift);
-  MpAssign(wide + shift, b, bn);
-  MpDigit mdigits[MP_MAX_DIGITS + 1];
-  for (uint32_t i = 0; i < shift; ++i) {
-    mdigits[i] = static_cast<MpDigit>(ctx->m[i / kDigitsPerLimb] >> (32 * (i % kDigitsPerLimb)));
+namespace {
+
+// R^2 mod m = the Montgomery form of R = 2^E, E = kLimbBits * n: from the
+// form of 2 (one doubling of the form of 1), the bits of E from the top, a
+// squaring each (form(a)^2 = form(a^2)) and a doubling for a one bit. Nine
+// squarings for 8 limbs, eleven for 32; a doubling costs far less than a
+// product, so the exponent's bits are cheap.
+void ComputeRR(Montgomery* ctx) {
+  const uint32_t e = kLimbBits * ctx->n;
+  MontgomeryDouble(ctx->rr, ctx->one, ctx);
+  for (uint32_t bit = DigitBitLength(e) - 1; bit-- > 0;) {
+    MontgomerySqr(ctx->rr, ctx->rr, ctx);
+    if (((e >> bit) & 1) != 0) MontgomeryDouble(ctx->rr, ctx->rr, ctx);
   }
-  const uint32_t dd = MpDigitCount(mdigits, shift);
-  DivModCore(nullptr, rest, wide, shift + bn, mdigits, dd);
-  PackLimbs(out, ctx->n, rest, dd);
-  SecureWipe(wide, sizeof wide);
-  SecureWipe(rest, sizeof rest);
+  ctx->has_rr = true;
+}
+
+}  // namespace
+
+void MontgomeryEnter(Limb* out, const MpDigit* b, uint32_t bn, Montgomery* ctx) noexcept {
+  const uint32_t n = ctx->n;
+  if (!ctx->has_rr) ComputeRR(ctx);
+  Limb x[kMaxLimbs];
+  const uint32_t bd = MpDigitCount(b, bn);
+  if (bd <= n * kDigitsPerLimb) {
+    PackLimbs(x, n, b, bd);
+  } else {
+    // Longer than m: b mod m first, by one division.
+    MpDigit mdigits[MP_MAX_DIGITS + 1];
+    MpDigit rest[MP_MAX_DIGITS + 1];
+    const uint32_t shift = n * kDigitsPerLimb;
+    for (uint32_t i = 0; i < shift; ++i) {
+      mdigits[i] = static_cast<MpDigit>(ctx->m[i / kDigitsPerLimb] >> (32 * (i % kDigitsPerLimb)));
+    }
+    const uint32_t dd = MpDigitCount(mdigits, shift);
+    DivModCore(nullptr, rest, b, bd, mdigits, dd);
+    PackLimbs(x, n, rest, dd);
+    SecureWipe(rest, sizeof rest);
+    SecureWipe(mdigits, sizeof mdigits);  // the modulus is a secret prime in the CRT step
+  }
+  // x < R and R^2 mod m < m: the product is x * R mod m, below m.
+  MontgomeryMul(out, x, ctx->rr, ctx);
+  SecureWipe(x, sizeof x);
 }
 
 void MontgomeryLeave(MpDigit* a, uint32_t dd, const Limb* x, Montgomery* ctx) noexcept {
@@ -281,10 +383,66 @@ void MontgomeryLeave(MpDigit* a, uint32_t dd, const Limb* x, Montgomery* ctx) no
     p[i] = x[i];
     p[n + i] = 0;
   }
-  Reduce<0>(p, p, ctx);
+  MontgomeryReduce(p, p, ctx);
   for (uint32_t i = 0; i < dd; ++i) {
     a[i] = static_cast<MpDigit>(p[i / kDigitsPerLimb] >> (32 * (i % kDigitsPerLimb)));
   }
+}
+
+// ---- The public-modulus cache ----
+
+namespace {
+
+constexpr uint32_t kCacheEntries = 8;
+
+struct CacheEntry {
+  uint32_t kind;  // 0: empty
+  uint32_t dd;
+  MpDigit d[MP_MAX_DIGITS];
+  alignas(8) unsigned char value[kPublicCacheBytes];
+};
+
+// The lock is held only to compare and copy a few hundred bytes.
+struct PublicCache {
+  std::mutex lock;
+  uint32_t next = 0;  // the entry the next store replaces
+  CacheEntry entries[kCacheEntries];
+};
+
+PublicCache public_cache;
+
+CacheEntry* FindEntry(uint32_t kind, const MpDigit* d, uint32_t dd) {
+  for (CacheEntry& e : public_cache.entries) {
+    if (e.kind == kind && e.dd == dd && std::memcmp(e.d, d, dd * sizeof(MpDigit)) == 0) return &e;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool PublicCacheLoad(PublicConstants kind, const MpDigit* d, uint32_t dd, void* out,
+                     uint32_t size) noexcept {
+  if (size > kPublicCacheBytes || dd > MP_MAX_DIGITS) return false;
+  std::lock_guard<std::mutex> hold(public_cache.lock);
+  const CacheEntry* e = FindEntry(static_cast<uint32_t>(kind), d, dd);
+  if (e == nullptr) return false;
+  std::memcpy(out, e->value, size);
+  return true;
+}
+
+void PublicCacheStore(PublicConstants kind, const MpDigit* d, uint32_t dd, const void* value,
+                      uint32_t size) noexcept {
+  if (size > kPublicCacheBytes || dd > MP_MAX_DIGITS) return;
+  std::lock_guard<std::mutex> hold(public_cache.lock);
+  CacheEntry* e = FindEntry(static_cast<uint32_t>(kind), d, dd);
+  if (e == nullptr) {
+    e = &public_cache.entries[public_cache.next];
+    public_cache.next = (public_cache.next + 1) % kCacheEntries;
+  }
+  e->kind = static_cast<uint32_t>(kind);
+  e->dd = dd;
+  std::memcpy(e->d, d, dd * sizeof(MpDigit));
+  std::memcpy(e->value, value, size);
 }
 
 #define MARLINOK_MONTGOMERY_DISPATCH(kernel, ...) \
@@ -315,6 +473,13 @@ void MontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
 
 void MontgomeryDouble(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
   MARLINOK_MONTGOMERY_DISPATCH(DoubleKernel, r, x, ctx)
+}
+
+void MontgomeryReduce(Limb* r, Limb* p, Montgomery* ctx) noexcept {
+#if MARLINOK_MP_ADX
+  if (ctx->adx) return AdxMontgomeryReduce(r, p, ctx);
+#endif
+  MARLINOK_MONTGOMERY_DISPATCH(Reduce, r, p, ctx)
 }
 
 #undef MARLINOK_MONTGOMERY_DISPATCH

@@ -11,6 +11,8 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
+#include <cstddef>
+
 namespace marlinok::mp::detail {
 
 namespace {
@@ -180,6 +182,119 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
 #undef MARLINOK_SET_STEP
 #undef MARLINOK_ADD_STEP
 
+// clang-format off
+// Eight limbs (512-bit moduli, the primes of 1024-bit keys) are few enough to
+// keep the running sum in registers: the product is formed and reduced in one
+// pass of eight rows (interleaved, as in CIOS), each adding x[i] * y and then
+// u * m with u = T0 * minv, which clears the low limb, so the sum moves down a
+// limb by a renaming of registers. With y < m the sum T stays below 2m before
+// each row, eight limbs and a top bit, and below 2^578 within a row, which
+// nine limbs and the register freed by the low limb hold.
+//
+// One base register, the context, reaches everything: the copies of x and y
+// in its scratch, m and minv; so the kernel needs thirteen registers besides
+// rsp and rbp, and builds with frame pointers too.
+#define MARLINOK_MAC(src, j, lo_to, hi_to)                        \
+  "mulxq " #j "*8+" src "(%[c]), %[lo], %[hi]\n\t"              \
+  "adcxq %[lo], %[" #lo_to "]\n\t"                                \
+  "adoxq %[hi], %[" #hi_to "]\n\t"
+// T (A0..A7, top A8) += x[i] * y: the last high half lands in A8, which
+// cannot overflow (A8 <= 1 and a high half is at most 2^64 - 2).
+#define MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)  \
+  "movq " #i "*8+%c[xs](%[c]), %%rdx\n\t"                        \
+  "xorl %k[lo], %k[lo]\n\t"                                      \
+  MARLINOK_MAC("%c[ys]", 0, A0, A1) MARLINOK_MAC("%c[ys]", 1, A1, A2)  \
+  MARLINOK_MAC("%c[ys]", 2, A2, A3) MARLINOK_MAC("%c[ys]", 3, A3, A4)  \
+  MARLINOK_MAC("%c[ys]", 4, A4, A5) MARLINOK_MAC("%c[ys]", 5, A5, A6)  \
+  MARLINOK_MAC("%c[ys]", 6, A6, A7) MARLINOK_MAC("%c[ys]", 7, A7, A8)  \
+  "movl $0, %%edx\n\t"                                           \
+  "adcxq %%rdx, %[" #A8 "]\n\t"
+// T += u * m; A0 becomes zero and then takes the bit carried out of A8,
+// the top of the sum moved down a limb.
+#define MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)      \
+  "movq %[" #A0 "], %%rdx\n\t"                                   \
+  "imulq %c[minv](%[c]), %%rdx\n\t"                              \
+  "xorl %k[lo], %k[lo]\n\t"                                      \
+  MARLINOK_MAC("%c[ms]", 0, A0, A1) MARLINOK_MAC("%c[ms]", 1, A1, A2)  \
+  MARLINOK_MAC("%c[ms]", 2, A2, A3) MARLINOK_MAC("%c[ms]", 3, A3, A4)  \
+  MARLINOK_MAC("%c[ms]", 4, A4, A5) MARLINOK_MAC("%c[ms]", 5, A5, A6)  \
+  MARLINOK_MAC("%c[ms]", 6, A6, A7) MARLINOK_MAC("%c[ms]", 7, A7, A8)  \
+  "movl $0, %%edx\n\t"                                           \
+  "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
+  "adoxq %%rdx, %[" #A0 "]\n\t"                                  \
+  "adcxq %%rdx, %[" #A0 "]\n\t"
+#define MARLINOK_ROW8(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)          \
+  MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)        \
+  MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)
+// clang-format on
+
+// r = x * y * R^-1 mod m for eight limbs, x < R and y < m (x may be y).
+MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
+  Limb* xs = ctx->scratch;
+  Limb* ys = ctx->scratch + 8;
+  for (uint32_t i = 0; i < 8; ++i) {
+    xs[i] = x[i];
+    ys[i] = y[i];
+  }
+  Limb t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, t6 = 0, t7 = 0, t8 = 0, lo, hi;
+  __asm__ volatile(MARLINOK_ROW8(0, t0, t1, t2, t3, t4, t5, t6, t7, t8)
+                       MARLINOK_ROW8(1, t1, t2, t3, t4, t5, t6, t7, t8, t0)
+                           MARLINOK_ROW8(2, t2, t3, t4, t5, t6, t7, t8, t0, t1)
+                               MARLINOK_ROW8(3, t3, t4, t5, t6, t7, t8, t0, t1, t2)
+                                   MARLINOK_ROW8(4, t4, t5, t6, t7, t8, t0, t1, t2, t3)
+                                       MARLINOK_ROW8(5, t5, t6, t7, t8, t0, t1, t2, t3, t4)
+                                           MARLINOK_ROW8(6, t6, t7, t8, t0, t1, t2, t3, t4, t5)
+                                               MARLINOK_ROW8(7, t7, t8, t0, t1, t2, t3, t4, t5, t6)
+                   // The sum is (t7, t6..t0, t8), below 2m. It goes to the scratch (x is
+                   // no longer needed), m is subtracted once, and where that borrowed the
+                   // sum is loaded back with cmov, which does not branch.
+                   "movq %[t8], 0*8+%c[xs](%[c])\n\t"
+                   "movq %[t0], 1*8+%c[xs](%[c])\n\t"
+                   "movq %[t1], 2*8+%c[xs](%[c])\n\t"
+                   "movq %[t2], 3*8+%c[xs](%[c])\n\t"
+                   "movq %[t3], 4*8+%c[xs](%[c])\n\t"
+                   "movq %[t4], 5*8+%c[xs](%[c])\n\t"
+                   "movq %[t5], 6*8+%c[xs](%[c])\n\t"
+                   "movq %[t6], 7*8+%c[xs](%[c])\n\t"
+                   "subq 0*8+%c[ms](%[c]), %[t8]\n\t"
+                   "sbbq 1*8+%c[ms](%[c]), %[t0]\n\t"
+                   "sbbq 2*8+%c[ms](%[c]), %[t1]\n\t"
+                   "sbbq 3*8+%c[ms](%[c]), %[t2]\n\t"
+                   "sbbq 4*8+%c[ms](%[c]), %[t3]\n\t"
+                   "sbbq 5*8+%c[ms](%[c]), %[t4]\n\t"
+                   "sbbq 6*8+%c[ms](%[c]), %[t5]\n\t"
+                   "sbbq 7*8+%c[ms](%[c]), %[t6]\n\t"
+                   "sbbq $0, %[t7]\n\t"
+                   "cmovcq 0*8+%c[xs](%[c]), %[t8]\n\t"
+                   "cmovcq 1*8+%c[xs](%[c]), %[t0]\n\t"
+                   "cmovcq 2*8+%c[xs](%[c]), %[t1]\n\t"
+                   "cmovcq 3*8+%c[xs](%[c]), %[t2]\n\t"
+                   "cmovcq 4*8+%c[xs](%[c]), %[t3]\n\t"
+                   "cmovcq 5*8+%c[xs](%[c]), %[t4]\n\t"
+                   "cmovcq 6*8+%c[xs](%[c]), %[t5]\n\t"
+                   "cmovcq 7*8+%c[xs](%[c]), %[t6]"
+                   : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
+                     [t5] "+&r"(t5), [t6] "+&r"(t6), [t7] "+&r"(t7), [t8] "+&r"(t8), [lo] "=&r"(lo),
+                     [hi] "=&r"(hi)
+                   : [c] "r"(ctx), [xs] "i"(offsetof(Montgomery, scratch)),
+                     [ys] "i"(offsetof(Montgomery, scratch) + 8 * sizeof(Limb)),
+                     [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv))
+                   : "rdx", "cc", "memory");
+  r[0] = t8;
+  r[1] = t0;
+  r[2] = t1;
+  r[3] = t2;
+  r[4] = t3;
+  r[5] = t4;
+  r[6] = t5;
+  r[7] = t6;
+}
+
+#undef MARLINOK_ROW8
+#undef MARLINOK_ROW8_REDUCE
+#undef MARLINOK_ROW8_PRODUCT
+#undef MARLINOK_MAC
+
 // p (2n limbs) = 2p + the squares x[i]^2 at limb 2i. The doubling runs on the
 // CF chain (adcx a, a shifts the top bit of a into the next limb) and the
 // squares on the OF chain; neither carries out of p, whose value ends below
@@ -295,7 +410,7 @@ void AdxMontgomeryMul(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) no
     case 4:
       return MulKernel<4>(r, x, y, ctx);
     case 8:
-      return MulKernel<8>(r, x, y, ctx);
+      return MulKernel8(r, x, y, ctx);
     case 16:
       return MulKernel<16>(r, x, y, ctx);
     case 32:
@@ -310,13 +425,28 @@ void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
     case 4:
       return SqrKernel<4>(r, x, ctx);
     case 8:
-      return SqrKernel<8>(r, x, ctx);
+      return MulKernel8(r, x, x, ctx);
     case 16:
       return SqrKernel<16>(r, x, ctx);
     case 32:
       return SqrKernel<32>(r, x, ctx);
     default:
       return SqrKernel<0>(r, x, ctx);
+  }
+}
+
+void AdxMontgomeryReduce(Limb* r, Limb* p, Montgomery* ctx) noexcept {
+  switch (ctx->n) {
+    case 4:
+      return Reduce<4>(r, p, ctx);
+    case 8:
+      return Reduce<8>(r, p, ctx);
+    case 16:
+      return Reduce<16>(r, p, ctx);
+    case 32:
+      return Reduce<32>(r, p, ctx);
+    default:
+      return Reduce<0>(r, p, ctx);
   }
 }
 

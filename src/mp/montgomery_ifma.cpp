@@ -126,56 +126,83 @@ MARLINOK_IFMA inline void Normalise(__m512i* r) {
 // register: the next row's lowest lane is this row's second lane plus the
 // products that reach it, and the second lane is read from the vector one
 // row ahead, off the path from one y to the next.
-template <uint32_t V>
-MARLINOK_IFMA void AmmKernel(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m,
-                             uint64_t k0, uint32_t limbs) {
+//
+// K independent products (two moduli of the same limb count, the halves of
+// an RSA private operation) run in one loop, so that one product's chain
+// from y to y fills the other's waits.
+struct AmmJob {
+  uint64_t* r;
+  const uint64_t* a;
+  const uint64_t* b;
+  const uint64_t* m;
+  uint64_t k0;
+};
+
+template <uint32_t V, uint32_t K>
+MARLINOK_IFMA void AmmKernel(const AmmJob* jobs, uint32_t limbs) {
   const __m512i zero = _mm512_setzero_si512();
-  __m512i av[V], mv[V], acc[V];
+  __m512i av[K][V], mv[K][V], acc[K][V];
+  uint64_t a0[K], a1[K], m0[K], m1[K], k0[K];
+  uint64_t lane0[K];  // the lowest lane of acc at the start of the row
+#pragma GCC unroll 2
+  for (uint32_t k = 0; k < K; ++k) {
 #pragma GCC unroll 8
-  for (uint32_t v = 0; v < V; ++v) {
-    av[v] = _mm512_load_si512(a + 8 * v);
-    mv[v] = _mm512_load_si512(m + 8 * v);
-    acc[v] = zero;
+    for (uint32_t v = 0; v < V; ++v) {
+      av[k][v] = _mm512_load_si512(jobs[k].a + 8 * v);
+      mv[k][v] = _mm512_load_si512(jobs[k].m + 8 * v);
+      acc[k][v] = zero;
+    }
+    a0[k] = jobs[k].a[0];
+    a1[k] = jobs[k].a[1];
+    m0[k] = jobs[k].m[0];
+    m1[k] = jobs[k].m[1];
+    k0[k] = jobs[k].k0;
+    lane0[k] = 0;
   }
-  const uint64_t a0 = a[0], a1 = a[1];
-  const uint64_t m0 = m[0], m1 = m[1];
-  uint64_t lane0 = 0;  // the lowest lane of acc at the start of the row
   for (uint32_t i = 0; i < limbs; ++i) {
-    const uint64_t bi = b[i];
-    const __m512i bv = _mm512_set1_epi64(static_cast<long long>(bi));
-    const uint64_t lane1 =
-        static_cast<uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(acc[0]), 1));
-    const WideLimb pa = static_cast<WideLimb>(a0) * bi;
-    const uint64_t low = lane0 + (static_cast<uint64_t>(pa) & kMask52);
-    const uint64_t y = (low * k0) & kMask52;
-    const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
-    const WideLimb pm = static_cast<WideLimb>(m0) * y;
-    // low + lo(m0 * y) is a multiple of 2^52; its excess carries down.
-    const uint64_t carry = (low + (static_cast<uint64_t>(pm) & kMask52)) >> 52;
-    lane0 = lane1 + ((a1 * bi) & kMask52) + ((m1 * y) & kMask52) + carry +
-            static_cast<uint64_t>(pa >> 52) + static_cast<uint64_t>(pm >> 52);
-    __m512i high[V];
+#pragma GCC unroll 2
+    for (uint32_t k = 0; k < K; ++k) {
+      const uint64_t bi = jobs[k].b[i];
+      const __m512i bv = _mm512_set1_epi64(static_cast<long long>(bi));
+      const uint64_t lane1 =
+          static_cast<uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(acc[k][0]), 1));
+      const WideLimb pa = static_cast<WideLimb>(a0[k]) * bi;
+      const uint64_t low = lane0[k] + (static_cast<uint64_t>(pa) & kMask52);
+      const uint64_t y = (low * k0[k]) & kMask52;
+      const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
+      const WideLimb pm = static_cast<WideLimb>(m0[k]) * y;
+      // low + lo(m0 * y) is a multiple of 2^52; its excess carries down.
+      const uint64_t carry = (low + (static_cast<uint64_t>(pm) & kMask52)) >> 52;
+      lane0[k] = lane1 + ((a1[k] * bi) & kMask52) + ((m1[k] * y) & kMask52) + carry +
+                 static_cast<uint64_t>(pa >> 52) + static_cast<uint64_t>(pm >> 52);
+      __m512i high[V];
 #pragma GCC unroll 8
-    for (uint32_t v = 0; v < V; ++v) {
-      high[v] = _mm512_madd52hi_epu64(zero, av[v], bv);
-      acc[v] = _mm512_madd52lo_epu64(acc[v], av[v], bv);
+      for (uint32_t v = 0; v < V; ++v) {
+        high[v] = _mm512_madd52hi_epu64(zero, av[k][v], bv);
+        acc[k][v] = _mm512_madd52lo_epu64(acc[k][v], av[k][v], bv);
+      }
+      high[0] = _mm512_mask_add_epi64(high[0], 1, high[0],
+                                      _mm512_set1_epi64(static_cast<long long>(carry)));
+#pragma GCC unroll 8
+      for (uint32_t v = 0; v < V; ++v) {
+        high[v] = _mm512_madd52hi_epu64(high[v], mv[k][v], yv);
+        acc[k][v] = _mm512_madd52lo_epu64(acc[k][v], mv[k][v], yv);
+      }
+#pragma GCC unroll 8
+      for (uint32_t v = 0; v + 1 < V; ++v) {
+        acc[k][v] = _mm512_alignr_epi64(acc[k][v + 1], acc[k][v], 1);
+      }
+      acc[k][V - 1] = _mm512_alignr_epi64(zero, acc[k][V - 1], 1);
+#pragma GCC unroll 8
+      for (uint32_t v = 0; v < V; ++v) acc[k][v] = _mm512_add_epi64(acc[k][v], high[v]);
     }
-    high[0] = _mm512_mask_add_epi64(high[0], 1, high[0],
-                                    _mm512_set1_epi64(static_cast<long long>(carry)));
-#pragma GCC unroll 8
-    for (uint32_t v = 0; v < V; ++v) {
-      high[v] = _mm512_madd52hi_epu64(high[v], mv[v], yv);
-      acc[v] = _mm512_madd52lo_epu64(acc[v], mv[v], yv);
-    }
-#pragma GCC unroll 8
-    for (uint32_t v = 0; v + 1 < V; ++v) acc[v] = _mm512_alignr_epi64(acc[v + 1], acc[v], 1);
-    acc[V - 1] = _mm512_alignr_epi64(zero, acc[V - 1], 1);
-#pragma GCC unroll 8
-    for (uint32_t v = 0; v < V; ++v) acc[v] = _mm512_add_epi64(acc[v], high[v]);
   }
-  Normalise<V>(acc);
+#pragma GCC unroll 2
+  for (uint32_t k = 0; k < K; ++k) {
+    Normalise<V>(acc[k]);
 #pragma GCC unroll 8
-  for (uint32_t v = 0; v < V; ++v) _mm512_store_si512(r + 8 * v, acc[v]);
+    for (uint32_t v = 0; v < V; ++v) _mm512_store_si512(jobs[k].r + 8 * v, acc[k][v]);
+  }
 }
 
 // out = table[index], reading every entry so that the index leaves no trace
@@ -198,46 +225,156 @@ MARLINOK_IFMA void Gather(uint64_t* out, const IfmaWork& work, uint32_t entries,
   for (uint32_t v = 0; v < V; ++v) _mm512_store_si512(out + 8 * v, acc[v]);
 }
 
-// The exponentiation proper, in Montgomery form: acc = table[1]^c, with the
-// same windows as the 64-bit path (a square-and-multiply for the short public
-// exponents, else a fixed window whose table reads are masked).
-template <uint32_t V>
-MARLINOK_IFMA void IfmaPower(IfmaWork& work, const MpDigit* c, uint32_t ce, uint64_t k0,
-                             uint32_t limbs) {
-  const uint32_t bits = BitLength(c, ce);
-  uint64_t* acc = work.acc;
-  const auto mul = [&](uint64_t* r, const uint64_t* x, const uint64_t* y) {
-    AmmKernel<V>(r, x, y, work.m, k0, limbs);
+// The exponentiation proper, in Montgomery form, for K works at once (same
+// limb count): acc = table[1]^c, with the same windows as the 64-bit path (a
+// square-and-multiply for the short public exponents, else a fixed window
+// whose table reads are masked). Works run together take long exponents; the
+// shorter is read with zero windows on top up to the longer's length.
+template <uint32_t V, uint32_t K>
+MARLINOK_IFMA void IfmaPower(IfmaWork* const* work, const MpDigit* const* c, const uint32_t* ce,
+                             const uint64_t* k0, uint32_t limbs) {
+  AmmJob jobs[K];
+  const auto run = [&](auto pick) {
+#pragma GCC unroll 2
+    for (uint32_t k = 0; k < K; ++k) {
+      pick(*work[k], jobs[k]);
+      jobs[k].m = work[k]->m;
+      jobs[k].k0 = k0[k];
+    }
+    AmmKernel<V, K>(jobs, limbs);
   };
-  if (bits <= 64) {
-    for (uint32_t i = 0; i < kLanes; ++i) acc[i] = work.table[1][i];
+  uint32_t bits = 0;
+  for (uint32_t k = 0; k < K; ++k) {
+    const uint32_t b = BitLength(c[k], ce[k]);
+    bits = b > bits ? b : bits;
+  }
+  if (K == 1 && bits <= 64) {
+    IfmaWork& w = *work[0];
+    for (uint32_t i = 0; i < kLanes; ++i) w.acc[i] = w.table[1][i];
     for (uint32_t pos = bits - 1; pos-- > 0;) {
-      mul(acc, acc, acc);
-      if (ExponentBits(c, ce, pos, 1) != 0) mul(acc, acc, work.table[1]);
+      run([](IfmaWork& x, AmmJob& j) { j.r = x.acc, j.a = x.acc, j.b = x.acc; });
+      if (ExponentBits(c[0], ce[0], pos, 1) != 0) {
+        run([](IfmaWork& x, AmmJob& j) { j.r = x.acc, j.a = x.acc, j.b = x.table[1]; });
+      }
     }
     return;
   }
   const uint32_t window = bits > 512 ? 5 : 4;
   const uint32_t entries = 1u << window;
-  for (uint32_t i = 0; i < kLanes; ++i) work.table[0][i] = work.one[i];
-  for (uint32_t k = 2; k < entries; ++k) mul(work.table[k], work.table[k - 1], work.table[1]);
+  for (uint32_t k = 0; k < K; ++k) {
+    for (uint32_t i = 0; i < kLanes; ++i) work[k]->table[0][i] = work[k]->one[i];
+  }
+  for (uint32_t e = 2; e < entries; ++e) {
+    run([e](IfmaWork& x, AmmJob& j) { j.r = x.table[e], j.a = x.table[e - 1], j.b = x.table[1]; });
+  }
+  // Window bits beyond an exponent's digits read as zero.
+  const auto bits_at = [&](uint32_t k, uint32_t pos, uint32_t width) {
+    return pos / 32 < ce[k] ? ExponentBits(c[k], ce[k], pos, width) : 0u;
+  };
   const uint32_t windows = (bits + window - 1) / window;
   const uint32_t top_pos = (windows - 1) * window;
-  Gather<V>(acc, work, entries, ExponentBits(c, ce, top_pos, bits - top_pos));
+  for (uint32_t k = 0; k < K; ++k) {
+    Gather<V>(work[k]->acc, *work[k], entries, bits_at(k, top_pos, bits - top_pos));
+  }
   for (uint32_t w = windows - 1; w-- > 0;) {
-    for (uint32_t s = 0; s < window; ++s) mul(acc, acc, acc);
-    Gather<V>(work.entry, work, entries, ExponentBits(c, ce, w * window, window));
-    mul(acc, acc, work.entry);
+    for (uint32_t s = 0; s < window; ++s) {
+      run([](IfmaWork& x, AmmJob& j) { j.r = x.acc, j.a = x.acc, j.b = x.acc; });
+    }
+    for (uint32_t k = 0; k < K; ++k) {
+      Gather<V>(work[k]->entry, *work[k], entries, bits_at(k, w * window, window));
+    }
+    run([](IfmaWork& x, AmmJob& j) { j.r = x.acc, j.a = x.acc, j.b = x.entry; });
   }
 }
 
-template <uint32_t V>
-MARLINOK_IFMA void IfmaEnterPowerLeave(IfmaWork& work, const MpDigit* c, uint32_t ce, uint64_t k0,
-                                       uint32_t limbs) {
+template <uint32_t V, uint32_t K>
+MARLINOK_IFMA void IfmaEnterPowerLeave(IfmaWork* const* work, const MpDigit* const* c,
+                                       const uint32_t* ce, const uint64_t* k0, uint32_t limbs) {
+  AmmJob jobs[K];
   // b R mod m (below 2m) from b mod m and R^2 mod m.
-  AmmKernel<V>(work.table[1], work.table[1], work.rr, work.m, k0, limbs);
-  IfmaPower<V>(work, c, ce, k0, limbs);
-  AmmKernel<V>(work.acc, work.acc, work.unit, work.m, k0, limbs);
+  for (uint32_t k = 0; k < K; ++k) {
+    jobs[k] = {work[k]->table[1], work[k]->table[1], work[k]->rr, work[k]->m, k0[k]};
+  }
+  AmmKernel<V, K>(jobs, limbs);
+  IfmaPower<V, K>(work, c, ce, k0, limbs);
+  for (uint32_t k = 0; k < K; ++k) {
+    jobs[k] = {work[k]->acc, work[k]->acc, work[k]->unit, work[k]->m, k0[k]};
+  }
+  AmmKernel<V, K>(jobs, limbs);
+}
+
+// The path serves an odd modulus of 256 to 2078 bits: its limb count, or 0.
+uint32_t IfmaLimbs(const MpDigit* d, uint32_t dd) {
+  const uint32_t mbits = BitLength(d, dd);
+  const uint32_t limbs = (mbits + 2 + 51) / 52;  // 4m < 2^(52 limbs)
+  const uint32_t vectors = (limbs + 7) / 8;
+  return mbits < kMinBits || vectors > kMaxVectors ? 0 : limbs;
+}
+
+// The work's modulus, R mod m, R^2 mod m, 1 and b mod m in 52-bit limbs;
+// returns k0 = -m^-1 mod 2^52.
+uint64_t IfmaSetUp(IfmaWork& work, const MpDigit* b, uint32_t bn, const MpDigit* d, uint32_t dd,
+                   uint32_t limbs, bool public_modulus) {
+  // R mod m and R^2 mod m for R = 2^(52 limbs), at most 2^2080: 66 digits. A
+  // public modulus finds them in the cache after its first use.
+  uint64_t cached[2 * kLanes];  // public values: no wipe
+  static_assert(sizeof cached <= kPublicCacheBytes, "the cache holds both");
+  if (public_modulus && PublicCacheLoad(PublicConstants::kIfma, d, dd, cached, sizeof cached)) {
+    for (uint32_t i = 0; i < kLanes; ++i) {
+      work.one[i] = cached[i];
+      work.rr[i] = cached[kLanes + i];
+    }
+  } else {
+    const uint32_t rbits = 52 * limbs;
+    const uint32_t wn = rbits / 32 + 1;
+    MpAssignPow2(work.wide, rbits, wn);
+    MpMod(work.t, work.wide, wn, d, dd);
+    ToLimbs52(work.one, work.t, dd);
+    MpModMul(work.u, work.t, work.t, d, dd);
+    ToLimbs52(work.rr, work.u, dd);
+    if (public_modulus) {
+      for (uint32_t i = 0; i < kLanes; ++i) {
+        cached[i] = work.one[i];
+        cached[kLanes + i] = work.rr[i];
+      }
+      PublicCacheStore(PublicConstants::kIfma, d, dd, cached, sizeof cached);
+    }
+  }
+  MpMod(work.t, b, bn, d, dd);
+  ToLimbs52(work.table[1], work.t, dd);
+  ToLimbs52(work.m, d, dd);
+  for (uint32_t i = 0; i < kLanes; ++i) work.unit[i] = i == 0 ? 1 : 0;
+  // Newton's iteration doubles the correct low bits of m^-1 each round.
+  const uint64_t m0 = work.m[0];
+  uint64_t inv = m0;
+  for (int i = 0; i < 5; ++i) inv *= uint64_t{2} - m0 * inv;
+  return (uint64_t{0} - inv) & kMask52;
+}
+
+// a = acc out of the 52-bit limbs. acc is at most m (m itself only for
+// b = 0 mod m): one masked subtraction.
+void IfmaFinish(MpDigit* a, IfmaWork& work, const MpDigit* d, uint32_t dd) {
+  FromLimbs52(work.t, dd, work.acc);
+  const MpDigit borrow = MpSub(work.u, work.t, d, dd);
+  const MpDigit keep = borrow - 1;  // all ones when t >= m
+  for (uint32_t i = 0; i < dd; ++i) a[i] = (work.u[i] & keep) | (work.t[i] & ~keep);
+}
+
+template <uint32_t K>
+void IfmaRun(uint32_t vectors, IfmaWork* const* work, const MpDigit* const* c, const uint32_t* ce,
+             const uint64_t* k0, uint32_t limbs) {
+  switch (vectors) {
+    case 1:
+      return IfmaEnterPowerLeave<1, K>(work, c, ce, k0, limbs);
+    case 2:
+      return IfmaEnterPowerLeave<2, K>(work, c, ce, k0, limbs);
+    case 3:
+      return IfmaEnterPowerLeave<3, K>(work, c, ce, k0, limbs);
+    case 4:
+      return IfmaEnterPowerLeave<4, K>(work, c, ce, k0, limbs);
+    default:
+      return IfmaEnterPowerLeave<5, K>(work, c, ce, k0, limbs);
+  }
 }
 
 }  // namespace
@@ -256,54 +393,33 @@ bool IfmaSupported() noexcept {
 }
 
 bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
-                const MpDigit* d, uint32_t dd) noexcept {
-  const uint32_t mbits = BitLength(d, dd);
-  const uint32_t limbs = (mbits + 2 + 51) / 52;  // 4m < 2^(52 limbs)
-  const uint32_t vectors = (limbs + 7) / 8;
-  if (mbits < kMinBits || vectors > kMaxVectors || !IfmaChosen()) return false;
-
+                const MpDigit* d, uint32_t dd, bool public_modulus) noexcept {
+  const uint32_t limbs = IfmaLimbs(d, dd);
+  if (limbs == 0 || !IfmaChosen()) return false;
   IfmaWork work;
   WipeOnExit<IfmaWork> wipe_work(work);
-  // R mod m = 2^(52 limbs) mod m, at most 2^2080: 66 digits.
-  const uint32_t rbits = 52 * limbs;
-  const uint32_t wn = rbits / 32 + 1;
-  MpAssignPow2(work.wide, rbits, wn);
-  MpMod(work.t, work.wide, wn, d, dd);
-  ToLimbs52(work.one, work.t, dd);
-  MpModMul(work.u, work.t, work.t, d, dd);
-  ToLimbs52(work.rr, work.u, dd);
-  MpMod(work.t, b, bn, d, dd);
-  ToLimbs52(work.table[1], work.t, dd);
-  ToLimbs52(work.m, d, dd);
-  for (uint32_t i = 0; i < kLanes; ++i) work.unit[i] = i == 0 ? 1 : 0;
-  // Newton's iteration doubles the correct low bits of m^-1 each round.
-  const uint64_t m0 = work.m[0];
-  uint64_t inv = m0;
-  for (int i = 0; i < 5; ++i) inv *= uint64_t{2} - m0 * inv;
-  const uint64_t k0 = (uint64_t{0} - inv) & kMask52;
+  const uint64_t k0 = IfmaSetUp(work, b, bn, d, dd, limbs, public_modulus);
+  IfmaWork* const works[1] = {&work};
+  IfmaRun<1>((limbs + 7) / 8, works, &c, &ce, &k0, limbs);
+  IfmaFinish(a, work, d, dd);
+  return true;
+}
 
-  switch (vectors) {
-    case 1:
-      IfmaEnterPowerLeave<1>(work, c, ce, k0, limbs);
-      break;
-    case 2:
-      IfmaEnterPowerLeave<2>(work, c, ce, k0, limbs);
-      break;
-    case 3:
-      IfmaEnterPowerLeave<3>(work, c, ce, k0, limbs);
-      break;
-    case 4:
-      IfmaEnterPowerLeave<4>(work, c, ce, k0, limbs);
-      break;
-    default:
-      IfmaEnterPowerLeave<5>(work, c, ce, k0, limbs);
-      break;
-  }
-  // acc is at most m (m itself only for b = 0 mod m): one masked subtraction.
-  FromLimbs52(work.t, dd, work.acc);
-  const MpDigit borrow = MpSub(work.u, work.t, d, dd);
-  const MpDigit keep = borrow - 1;  // all ones when t >= m
-  for (uint32_t i = 0; i < dd; ++i) a[i] = (work.u[i] & keep) | (work.t[i] & ~keep);
+bool IfmaModExp2(MpDigit* a1, const MpDigit* b1, const MpDigit* c1, uint32_t ce1, const MpDigit* d1,
+                 uint32_t dd1, MpDigit* a2, const MpDigit* b2, const MpDigit* c2, uint32_t ce2,
+                 const MpDigit* d2, uint32_t dd2, uint32_t bn) noexcept {
+  const uint32_t limbs = IfmaLimbs(d1, dd1);
+  if (limbs == 0 || limbs != IfmaLimbs(d2, dd2) || !IfmaChosen()) return false;
+  IfmaWork work[2];
+  WipeOnExit<decltype(work)> wipe_work(work);
+  const uint64_t k0[2] = {IfmaSetUp(work[0], b1, bn, d1, dd1, limbs, false),
+                          IfmaSetUp(work[1], b2, bn, d2, dd2, limbs, false)};
+  IfmaWork* const works[2] = {&work[0], &work[1]};
+  const MpDigit* const c[2] = {c1, c2};
+  const uint32_t ce[2] = {ce1, ce2};
+  IfmaRun<2>((limbs + 7) / 8, works, c, ce, k0, limbs);
+  IfmaFinish(a1, work[0], d1, dd1);
+  IfmaFinish(a2, work[1], d2, dd2);
   return true;
 }
 

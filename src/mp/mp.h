@@ -63,6 +63,19 @@ void MpModMul(MpDigit* a, const MpDigit* b, const MpDigit* c, const MpDigit* d,
 // below d. A zero exponent gives 1, and so does a zero modulus.
 void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
               uint32_t dn) noexcept;
+// MpModExp for a modulus that is public (an RSA public key's): its Montgomery
+// constants are kept in a small process-wide cache keyed by the modulus, so
+// that repeated operations with one key skip their set-up. Never for a secret
+// modulus (a prime).
+void MpModExpPublic(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+                    uint32_t dn) noexcept;
+// a1 = b1^c1 mod d1 and a2 = b2^c2 mod d2, all of n digits, each as MpModExp
+// gives it (the two halves of an RSA private operation). Where the processor
+// has AVX-512 IFMA and the moduli are odd and of one length, the two powers
+// run interleaved in one pass. a1 and a2 are distinct from each other and
+// from the other operation's inputs.
+void MpModExp2(MpDigit* a1, const MpDigit* b1, const MpDigit* c1, const MpDigit* d1, MpDigit* a2,
+               const MpDigit* b2, const MpDigit* c2, const MpDigit* d2, uint32_t n) noexcept;
 // a = b^-1 mod c in [0, c), for gcd(b, c) = 1 (extended Euclid).
 void MpModInverse(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t n) noexcept;
 // a = gcd(b, c).

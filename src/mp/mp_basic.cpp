@@ -8,19 +8,40 @@ namespace marlinok::mp {
 
 void MpDecode(MpDigit* a, uint32_t n, const uint8_t* bytes, uint32_t length) noexcept {
   // Byte j from the end is bits 8*(j mod 4) of digit j / 4; bytes at j >= 4n
-  // (the front of a long string) do not fit and are dropped.
-  MpAssignZero(a, n);
+  // (the front of a long string) do not fit and are dropped. Whole digits are
+  // read four bytes at a time, the short one at the front byte by byte.
   const uint64_t fit = uint64_t{4} * n;
   const uint32_t used = length < fit ? length : static_cast<uint32_t>(fit);
-  for (uint32_t j = 0; j < used; ++j) {
-    a[j / 4] |= static_cast<MpDigit>(bytes[length - 1 - j]) << (8 * (j % 4));
+  const uint8_t* end = bytes + length;
+  uint32_t i = 0;
+  for (; 4 * i + 4 <= used; ++i) {
+    const uint8_t* p = end - 4 * i - 4;
+    a[i] = (MpDigit{p[0]} << 24) | (MpDigit{p[1]} << 16) | (MpDigit{p[2]} << 8) | p[3];
   }
+  if (i < n) {
+    MpDigit digit = 0;
+    for (uint32_t j = 4 * i; j < used; ++j)
+      digit |= MpDigit{end[-1 - static_cast<int64_t>(j)]} << (8 * (j % 4));
+    a[i++] = digit;
+  }
+  for (; i < n; ++i) a[i] = 0;
 }
 
 void MpEncode(uint8_t* bytes, uint32_t length, const MpDigit* a, uint32_t n) noexcept {
-  for (uint32_t j = 0; j < length; ++j) {
+  // Whole digits four bytes at a time from the end, then the front bytes.
+  uint8_t* end = bytes + length;
+  uint32_t i = 0;
+  for (; i < n && 4 * i + 4 <= length; ++i) {
+    uint8_t* p = end - 4 * i - 4;
+    const MpDigit digit = a[i];
+    p[0] = static_cast<uint8_t>(digit >> 24);
+    p[1] = static_cast<uint8_t>(digit >> 16);
+    p[2] = static_cast<uint8_t>(digit >> 8);
+    p[3] = static_cast<uint8_t>(digit);
+  }
+  for (uint32_t j = 4 * i; j < length; ++j) {
     const uint32_t digit = j / 4;
-    bytes[length - 1 - j] =
+    end[-1 - static_cast<int64_t>(j)] =
         digit < n ? static_cast<uint8_t>(a[digit] >> (8 * (j % 4))) : uint8_t{0};
   }
 }

@@ -32,9 +32,10 @@ void DivModCore(MpDigit* q, MpDigit* r, const MpDigit* c, uint32_t cn, const MpD
                 uint32_t dd) noexcept;
 
 // a = b^c mod d for an odd d > 1 with dd = MpDigitCount(d) digits, c nonzero
-// with ce digits (c[ce - 1] != 0); a has dd digits. Montgomery arithmetic.
+// with ce digits (c[ce - 1] != 0); a has dd digits. Montgomery arithmetic; a
+// public modulus keeps its constants in the process-wide cache.
 void MontgomeryModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
-                      const MpDigit* d, uint32_t dd) noexcept;
+                      const MpDigit* d, uint32_t dd, bool public_modulus = false) noexcept;
 
 // a = 2^c mod d for an odd d > 1 (dd digits as above), c nonzero with ce digits.
 void MontgomeryPow2(MpDigit* a, const MpDigit* c, uint32_t ce, const MpDigit* d,

@@ -31,25 +31,30 @@ struct ExpWork {
 };
 
 // out = table[index], reading every entry so that the index leaves no trace
-// in the addresses or branches.
+// in the addresses or branches. kFixed is the limb count where it is one of
+// the common ones (8, 16, 32 limbs of 64 bits), 0 otherwise.
+template <uint32_t kFixed>
 void Gather(Limb* out, const ExpWork& work, uint32_t entries, uint32_t index) {
-  const uint32_t n = work.ctx.n;
+  const uint32_t n = kFixed != 0 ? kFixed : work.ctx.n;
   uint32_t i = 0;
 #if defined(__SSE2__) && MARLINOK_MP_ADX
   // Two limbs a lane, up to sixteen limbs a pass held in eight registers.
   for (; i + 2 <= n; i += 16) {
     const uint32_t lanes = (n - i) / 2 < 8 ? (n - i) / 2 : 8;
     __m128i acc[8];
+#pragma GCC unroll 8
     for (uint32_t j = 0; j < 8; ++j) acc[j] = _mm_setzero_si128();
     for (uint32_t k = 0; k < entries; ++k) {
       const Limb equal = static_cast<Limb>(((k ^ index) - 1u) >> 31);  // index < 2^31
       const __m128i mask = _mm_set1_epi64x(static_cast<long long>(static_cast<Limb>(0) - equal));
       const Limb* row = work.table[k] + i;
+#pragma GCC unroll 8
       for (uint32_t j = 0; j < lanes; ++j) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * j));
         acc[j] = _mm_or_si128(acc[j], _mm_and_si128(v, mask));
       }
     }
+#pragma GCC unroll 8
     for (uint32_t j = 0; j < lanes; ++j) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 2 * j), acc[j]);
     }
@@ -64,6 +69,19 @@ void Gather(Limb* out, const ExpWork& work, uint32_t entries, uint32_t index) {
     const Limb equal = static_cast<Limb>(((k ^ index) - 1u) >> 31);
     const Limb mask = static_cast<Limb>(0) - equal;
     for (uint32_t r = i; r < n; ++r) out[r] |= work.table[k][r] & mask;
+  }
+}
+
+void GatherEntry(Limb* out, const ExpWork& work, uint32_t entries, uint32_t index) {
+  switch (work.ctx.n * detail::kDigitsPerLimb) {
+    case 16:
+      return Gather<16 / detail::kDigitsPerLimb>(out, work, entries, index);
+    case 32:
+      return Gather<32 / detail::kDigitsPerLimb>(out, work, entries, index);
+    case 64:
+      return Gather<64 / detail::kDigitsPerLimb>(out, work, entries, index);
+    default:
+      return Gather<0>(out, work, entries, index);
   }
 }
 
@@ -103,14 +121,14 @@ void SchoolbookModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t c
 namespace detail {
 
 void MontgomeryModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uint32_t ce,
-                      const MpDigit* d, uint32_t dd) noexcept {
+                      const MpDigit* d, uint32_t dd, bool public_modulus) noexcept {
 #if MARLINOK_MP_IFMA
-  if (IfmaModExp(a, b, bn, c, ce, d, dd)) return;
+  if (IfmaModExp(a, b, bn, c, ce, d, dd, public_modulus)) return;
 #endif
   ExpWork work;
   WipeOnExit<ExpWork> wipe_work(work);
   Montgomery* ctx = &work.ctx;
-  MontgomeryInit(ctx, d, dd);
+  MontgomeryInit(ctx, d, dd, public_modulus);
   const uint32_t n = ctx->n;
   const uint32_t bits = BitLength(c, ce);
   MontgomeryEnter(work.table[1], b, bn, ctx);
@@ -133,10 +151,10 @@ void MontgomeryModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* 
     }
     const uint32_t windows = (bits + window - 1) / window;
     const uint32_t top_pos = (windows - 1) * window;
-    Gather(work.acc, work, entries, ExponentBits(c, ce, top_pos, bits - top_pos));
+    GatherEntry(work.acc, work, entries, ExponentBits(c, ce, top_pos, bits - top_pos));
     for (uint32_t w = windows - 1; w-- > 0;) {
       for (uint32_t s = 0; s < window; ++s) MontgomerySqr(work.acc, work.acc, ctx);
-      Gather(work.entry, work, entries, ExponentBits(c, ce, w * window, window));
+      GatherEntry(work.entry, work, entries, ExponentBits(c, ce, w * window, window));
       MontgomeryMul(work.acc, work.acc, work.entry, ctx);
     }
   }
@@ -162,8 +180,10 @@ void MontgomeryPow2(MpDigit* a, const MpDigit* c, uint32_t ce, const MpDigit* d,
 
 }  // namespace detail
 
-void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
-              uint32_t dn) noexcept {
+namespace {
+
+void ModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+            uint32_t dn, bool public_modulus) {
   const uint32_t ce = MpDigitCount(c, cn);
   const uint32_t dd = MpDigitCount(d, dn);
   // A zero exponent gives 1 (unreduced, so also for d = 1); a zero modulus
@@ -181,10 +201,46 @@ void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const
   if (dd == 1 && d[0] == 1) {
     MpAssignZero(t, dd);
   } else {
-    detail::MontgomeryModExp(t, b, dn, c, ce, d, dd);
+    detail::MontgomeryModExp(t, b, dn, c, ce, d, dd, public_modulus);
   }
   MpAssignZero(a, dn);
   MpAssign(a, t, dd);
+}
+
+}  // namespace
+
+void MpModExp(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+              uint32_t dn) noexcept {
+  ModExp(a, b, c, cn, d, dn, false);
+}
+
+void MpModExpPublic(MpDigit* a, const MpDigit* b, const MpDigit* c, uint32_t cn, const MpDigit* d,
+                    uint32_t dn) noexcept {
+  ModExp(a, b, c, cn, d, dn, true);
+}
+
+void MpModExp2(MpDigit* a1, const MpDigit* b1, const MpDigit* c1, const MpDigit* d1, MpDigit* a2,
+               const MpDigit* b2, const MpDigit* c2, const MpDigit* d2, uint32_t n) noexcept {
+#if MARLINOK_MP_IFMA
+  const uint32_t ce1 = MpDigitCount(c1, n), ce2 = MpDigitCount(c2, n);
+  const uint32_t dd1 = MpDigitCount(d1, n), dd2 = MpDigitCount(d2, n);
+  // Odd moduli of at least 256 bits and nonzero exponents only (IfmaModExp2
+  // checks the lengths); the results' digits above the moduli are zero.
+  if (ce1 != 0 && ce2 != 0 && dd1 != 0 && dd2 != 0 && (d1[0] & d2[0] & 1) != 0) {
+    MpDigit t1[MP_MAX_DIGITS], t2[MP_MAX_DIGITS];
+    WipeOnExit<decltype(t1)> wipe_t1(t1);
+    WipeOnExit<decltype(t2)> wipe_t2(t2);
+    if (detail::IfmaModExp2(t1, b1, c1, ce1, d1, dd1, t2, b2, c2, ce2, d2, dd2, n)) {
+      MpAssignZero(a1, n);
+      MpAssign(a1, t1, dd1);
+      MpAssignZero(a2, n);
+      MpAssign(a2, t2, dd2);
+      return;
+    }
+  }
+#endif
+  MpModExp(a1, b1, c1, n, d1, n);
+  MpModExp(a2, b2, c2, n, d2, n);
 }
 
 }  // namespace marlinok::mp

@@ -53,9 +53,8 @@ Status RsaPrivateRawCrt(uint8_t* output, uint32_t* outputLength, const uint8_t* 
   // The whole decoded input is reduced, not only its low nn digits.
   MpMod(x.cP, x.c, cn, x.p, pn);
   MpMod(x.cQ, x.c, cn, x.q, pn);
-  MpModExp(x.mP, x.cP, x.dP, pn, x.p, pn);
   MpAssignZero(x.mQ, nn);
-  MpModExp(x.mQ, x.cQ, x.dQ, pn, x.q, pn);
+  MpModExp2(x.mP, x.cP, x.dP, x.p, x.mQ, x.cQ, x.dQ, x.q, pn);
 
   // t = (mP - mQ) mod p. mQ < q, which exceeds p when the primes come
   // smaller first: reduce it modulo p before the difference (a no-op for

@@ -22,7 +22,7 @@ Status RsaPublicRaw(uint8_t* output, uint32_t* outputLength, const uint8_t* inpu
 
   // A zero modulus (nn = 0) compares equal here and is refused as well.
   if (MpCompare(m, n, nn) >= 0) return Status::DataRange;
-  MpModExp(c, m, e, en, n, nn);
+  MpModExpPublic(c, m, e, en, n, nn);
 
   const uint32_t k = ModulusBytes(ReadModulusBits(record->bytes));
   MpEncode(output, k, c, nn);

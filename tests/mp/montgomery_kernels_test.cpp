@@ -9,20 +9,22 @@
 namespace marlinok::mp {
 namespace {
 
+using detail::Kernel;
 using detail::Limb;
 using detail::Montgomery;
-using detail::MontgomeryForcePortable;
+using detail::MontgomeryLimitKernel;
 using test::Number;
 using test::Operands;
 using test::Small;
 
-// Forces the portable kernels for the life of the object.
-class PortableKernels {
+// Limits the kernels for the life of the object (the portable ones unless
+// told otherwise).
+class KernelLimit {
  public:
-  PortableKernels() { MontgomeryForcePortable(true); }
-  ~PortableKernels() { MontgomeryForcePortable(false); }
-  PortableKernels(const PortableKernels&) = delete;
-  PortableKernels& operator=(const PortableKernels&) = delete;
+  explicit KernelLimit(Kernel ceiling = Kernel::kPortable) { MontgomeryLimitKernel(ceiling); }
+  ~KernelLimit() { MontgomeryLimitKernel(Kernel::kIfma); }
+  KernelLimit(const KernelLimit&) = delete;
+  KernelLimit& operator=(const KernelLimit&) = delete;
 };
 
 TEST(MontgomeryKernels, FastAndPortableProductsAgree) {
@@ -37,7 +39,7 @@ TEST(MontgomeryKernels, FastAndPortableProductsAgree) {
       if (dd == 1 && d[0] == 1) d[0] = 3;
       const Number b = gen.Random(dd, dd), c = gen.Random(dd, dd);
       {
-        PortableKernels forced;
+        KernelLimit forced;
         detail::MontgomeryInit(&portable, d.data(), dd);
       }
       detail::MontgomeryInit(&fast, d.data(), dd);
@@ -57,7 +59,7 @@ TEST(MontgomeryKernels, FastAndPortableProductsAgree) {
 }
 
 TEST(MontgomeryKernels, PortableExponentiationMatchesOracle) {
-  PortableKernels forced;
+  KernelLimit forced;
   Operands gen(22);
   test::BnCtx ctx(BN_CTX_new());
   test::Bn r(BN_new());
@@ -71,6 +73,73 @@ TEST(MontgomeryKernels, PortableExponentiationMatchesOracle) {
       ASSERT_TRUE(BN_mod_exp(r.get(), test::ToBn(b).get(), test::ToBn(c).get(), test::ToBn(d).get(),
                              ctx.get()));
       ASSERT_EQ(a, test::FromBn(r.get(), dn)) << dn << " digits, round " << round;
+    }
+  }
+}
+
+Number OracleModExp(const Number& b, const Number& c, const Number& d) {
+  test::BnCtx ctx(BN_CTX_new());
+  test::Bn r(BN_new());
+  EXPECT_TRUE(BN_mod_exp(r.get(), test::ToBn(b).get(), test::ToBn(c).get(), test::ToBn(d).get(),
+                         ctx.get()));
+  return test::FromBn(r.get(), static_cast<uint32_t>(d.size()));
+}
+
+TEST(MontgomeryKernels, PublicModuliMatchOracleAsTheCacheFillsAndEvicts) {
+  // Under each kernel limit, twelve moduli (more than the cache holds) in three
+  // rounds: e = 65537, e = 3, then a long exponent; RSA lengths and odd ones.
+  Operands gen(23);
+  for (const Kernel kernel : {Kernel::kPortable, Kernel::kAdx, Kernel::kIfma}) {
+    KernelLimit limit(kernel);
+    std::vector<Number> moduli;
+    for (uint32_t dn : {16u, 32u, 64u, 17u, 9u, 65u, 16u, 32u, 64u, 33u, 3u, 64u}) {
+      Number d = gen.Random(dn, dn);
+      d[0] |= 1;
+      moduli.push_back(d);
+    }
+    for (int round = 0; round < 3; ++round) {
+      for (const Number& d : moduli) {
+        const uint32_t dn = static_cast<uint32_t>(d.size());
+        const Number b = gen.Random(dn, gen.Between(1, dn));
+        const Number c = round == 2 ? gen.Random(dn, dn) : Small(round == 0 ? 65537 : 3, 1);
+        Number a(dn, 0xA5A5A5A5u);
+        MpModExpPublic(a.data(), b.data(), c.data(), static_cast<uint32_t>(c.size()), d.data(), dn);
+        ASSERT_EQ(a, OracleModExp(b, c, d))
+            << detail::KernelName(kernel) << ", " << dn << " digits, round " << round;
+      }
+    }
+  }
+}
+
+TEST(MontgomeryKernels, PairedPowersMatchOracle) {
+  // Pairs of moduli (digits of each; equal lengths run interleaved on IFMA,
+  // others fall back) with exponents of unequal lengths, a zero exponent
+  // and an even modulus, under each kernel limit.
+  struct Shape {
+    uint32_t d1, d2, c1, c2;
+    bool even;
+  };
+  const Shape shapes[] = {{16, 16, 16, 15, false}, {32, 32, 32, 32, false}, {32, 32, 1, 32, false},
+                          {8, 8, 8, 3, false},     {16, 15, 16, 15, false}, {8, 7, 8, 7, false},
+                          {32, 32, 0, 32, false},  {16, 16, 16, 16, true}};
+  Operands gen(24);
+  for (const Kernel kernel : {Kernel::kPortable, Kernel::kAdx, Kernel::kIfma}) {
+    KernelLimit limit(kernel);
+    for (const Shape& shape : shapes) {
+      const uint32_t n = shape.d1 > shape.d2 ? shape.d1 : shape.d2;
+      Number d1 = gen.Random(n, shape.d1), d2 = gen.Random(n, shape.d2);
+      d1[0] |= 1;
+      d2[0] = shape.even ? d2[0] & ~1u : d2[0] | 1;
+      d1[shape.d1 - 1] |= 0x80000000u;
+      const Number b1 = gen.Random(n, n), b2 = gen.Random(n, n);
+      const Number c1 = gen.Random(n, shape.c1), c2 = gen.Random(n, shape.c2);
+      Number a1(n, 0xA5A5A5A5u), a2(n, 0xA5A5A5A5u);
+      MpModExp2(a1.data(), b1.data(), c1.data(), d1.data(), a2.data(), b2.data(), c2.data(),
+                d2.data(), n);
+      SCOPED_TRACE(::testing::Message() << detail::KernelName(kernel) << ", " << shape.d1 << "/"
+                                        << shape.d2 << " digits");
+      EXPECT_EQ(a1, OracleModExp(b1, c1, d1));
+      EXPECT_EQ(a2, OracleModExp(b2, c2, d2));
     }
   }
 }
@@ -95,7 +164,7 @@ class IfmaExponentiation : public ::testing::Test {
   }
 
   static Number Portable(const Number& b, const Number& c, const Number& d) {
-    PortableKernels forced;
+    KernelLimit forced;
     Number a(d.size(), 0xA5A5A5A5u);
     MpModExp(a.data(), b.data(), c.data(), static_cast<uint32_t>(c.size()), d.data(),
              static_cast<uint32_t>(d.size()));
@@ -103,11 +172,7 @@ class IfmaExponentiation : public ::testing::Test {
   }
 
   static Number Oracle(const Number& b, const Number& c, const Number& d) {
-    test::BnCtx ctx(BN_CTX_new());
-    test::Bn r(BN_new());
-    EXPECT_TRUE(BN_mod_exp(r.get(), test::ToBn(b).get(), test::ToBn(c).get(), test::ToBn(d).get(),
-                           ctx.get()));
-    return test::FromBn(r.get(), static_cast<uint32_t>(d.size()));
+    return OracleModExp(b, c, d);
   }
 
   static void ExpectAllAgree(const Number& b, const Number& c, const Number& d) {
@@ -207,13 +272,12 @@ TEST_F(IfmaExponentiation, ForgoSwitchAndShortModuliFallBack) {
   Number wide(32, 0xFFFFFFFFu);
   const Number b32 = Small(3, 32), c32 = Small(0x10001u, 32);
   Number a32(32, 0);
-  detail::MontgomeryForgoIfma(true);
-  EXPECT_FALSE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
-  {
-    PortableKernels forced;
-    detail::MontgomeryForgoIfma(false);
+  for (const Kernel below : {Kernel::kAdx, Kernel::kPortable}) {
+    KernelLimit limit(below);
+    EXPECT_NE(detail::MontgomeryKernel(), Kernel::kIfma);
     EXPECT_FALSE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
   }
+  EXPECT_EQ(detail::MontgomeryKernel(), Kernel::kIfma);
   EXPECT_TRUE(detail::IfmaModExp(a32.data(), b32.data(), 32, c32.data(), 1, wide.data(), 32));
 }
 #endif

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "mp/montgomery.h"
 #include "rsa/rsa_test_keys.h"
 #include "support/openssl_rsa.h"
 
@@ -68,16 +69,25 @@ Bytes OpensslRawPrivate(EVP_PKEY* key, const Bytes& input) {
   return out;
 }
 
-TEST(RsaPrivateRawCrt, AgreesWithOpensslRawPrivateOperation) {
+TEST(RsaPrivateRawCrt, AgreesWithOpensslRawPrivateOperationOnEveryKernel) {
+  // Each kernel limit (where the processor has the kernel; below it the
+  // next one down serves), the public operation as well.
+  using mp::detail::Kernel;
   std::mt19937 rng(7);
   for (uint32_t bits : {1024u, 2048u}) {
     marlinok::test::PkeyPtr key = marlinok::test::GenerateRsaKey(bits);
     const Bytes record = marlinok::test::PrivateRecordOf(marlinok::test::NumbersOf(key.get()));
-    for (int i = 0; i < (bits == 1024 ? 40 : 10); ++i) {
-      const Bytes c = RandomBelowModulus(rng, record);
-      ASSERT_EQ(test::ToHex(Private(c, record)), test::ToHex(OpensslRawPrivate(key.get(), c)))
-          << bits;
+    for (const Kernel kernel : {Kernel::kPortable, Kernel::kAdx, Kernel::kIfma}) {
+      mp::detail::MontgomeryLimitKernel(kernel);
+      for (int i = 0; i < (bits == 1024 ? 20 : 6); ++i) {
+        const Bytes c = RandomBelowModulus(rng, record);
+        ASSERT_EQ(test::ToHex(Private(c, record)), test::ToHex(OpensslRawPrivate(key.get(), c)))
+            << bits << ", " << mp::detail::KernelName(kernel);
+        ASSERT_EQ(Public(c, record), test::OracleModExp(c, record, kPublicExponentOffset))
+            << bits << ", " << mp::detail::KernelName(kernel);
+      }
     }
+    mp::detail::MontgomeryLimitKernel(Kernel::kIfma);
   }
 }
 
