@@ -2,12 +2,15 @@
 
 #include <dirent.h>
 #include <sanitizer/common_interface_defs.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "frame/random_pool.h"
 #include "platform/registry.h"
@@ -101,6 +104,13 @@ std::string KeyReference(const char* container, const char* valueName) {
   return store::ContainerPath(container) + '\\' + valueName + '\0';
 }
 
+uint32_t Reader::Length() {
+  const uint8_t b = Byte();
+  if (b < 0xFE) return b;
+  if (b == 0xFE) return Byte() | uint32_t{Byte()} << 8;
+  return U32();
+}
+
 uint8_t Reader::Byte() { return position_ < size_ ? data_[position_++] : 0; }
 
 uint32_t Reader::U32() {
@@ -114,6 +124,80 @@ Bytes Reader::Take(std::size_t n) {
   Bytes out(data_ + position_, data_ + position_ + n);
   position_ += n;
   return out;
+}
+
+namespace {
+
+std::size_t PageSize() {
+  static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+
+// Small mappings are kept for reuse (a harness makes several per input); their
+// guard page stays in place.
+std::vector<std::pair<uint8_t*, std::size_t>>& SpareMappings() {
+  static std::vector<std::pair<uint8_t*, std::size_t>> spare;
+  return spare;
+}
+constexpr std::size_t kSparePages = 4;
+
+}  // namespace
+
+GuardedBytes::GuardedBytes(std::size_t size, const uint8_t* bytes, std::size_t count) {
+  const std::size_t page = PageSize();
+  const std::size_t pages = (size + page - 1) / page;
+  mappingSize_ = (pages + 1) * page;
+  auto& spare = SpareMappings();
+  for (std::size_t i = 0; i < spare.size(); ++i) {
+    if (spare[i].second == mappingSize_) {
+      mapping_ = spare[i].first;
+      spare[i] = spare.back();
+      spare.pop_back();
+      break;
+    }
+  }
+  if (mapping_ == nullptr) {
+    void* m = mmap(nullptr, mappingSize_, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (m == MAP_FAILED) Fail("no memory for a caller buffer");
+    mapping_ = static_cast<uint8_t*>(m);
+    if (mprotect(mapping_ + pages * page, page, PROT_NONE) != 0) Fail("no guard page");
+  }
+  size_ = size;
+  data_ = mapping_ + pages * page - size;
+  if (count > size) count = size;
+  if (count != 0) std::memcpy(data_, bytes, count);
+  // A fresh mapping is zero already; a reused one is small.
+  if (pages <= kSparePages) std::memset(data_ + count, 0, size - count);
+}
+
+GuardedBytes::~GuardedBytes() {
+  if (mappingSize_ <= (kSparePages + 1) * PageSize() && SpareMappings().size() < 16) {
+    SpareMappings().emplace_back(mapping_, mappingSize_);
+    return;
+  }
+  munmap(mapping_, mappingSize_);
+}
+
+bool GuardedBytes::HasNul() const { return size_ != 0 && std::memchr(data_, 0, size_) != nullptr; }
+
+bool Avoid(const char* knownFault) {
+  static const std::set<std::string> known = [] {
+    std::set<std::string> names;
+    const char* list = std::getenv("MARLINOK_FUZZ_KNOWN");
+    std::string name;
+    for (const char* p = list != nullptr ? list : "";; ++p) {
+      if (*p == ',' || *p == '\0') {
+        if (!name.empty()) names.insert(name);
+        name.clear();
+        if (*p == '\0') break;
+      } else {
+        name += *p;
+      }
+    }
+    return names;
+  }();
+  return known.count(knownFault) != 0;
 }
 
 void Fail(const char* what) {
