@@ -203,7 +203,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const bool reference =
         keyBuffer->HasNul() && std::strstr(reinterpret_cast<const char*>(keyBuffer->data()),
                                            "Software\\Quillmar\\SoftContainerSimulator\\");
-    if (Avoid("short-record") && !reference && keyBuffer->size() < MARLINOK_PUBLIC_RECORD_BYTES)
+    if (Avoid("short-record") && keyBuffer->HasNul() && !reference &&
+        keyBuffer->size() < MARLINOK_PUBLIC_RECORD_BYTES)
       return 0;
   }
 
