@@ -2,8 +2,8 @@
 // MARLINOK_REGISTRY names, the library opens it afresh, and a fixed sequence
 // of calls runs on it: enumerate the containers and the certificate stores,
 // find the first container's pairs, read its records (public and private
-// export, a key property), check the PIN and a guarded entry, create a
-// container and import a pair into it.
+// export), check the PIN and a guarded entry, create a container and import a
+// pair into it.
 //
 // Whatever the file holds, nothing crashes or hangs, and:
 // - a file that is not a hive (not SQLite, another application's database, a
@@ -176,22 +176,19 @@ bool RunCalls(uint8_t options) {
     }
     if (go && QM_FindContainerAndKeypair(first.c_str(), &refs[0], &refs[1], &refs[2], &refs[3]) ==
                   ERR_OK) {
-      for (const DataBlob& ref : refs) {
+      // The records: each public one as a public blob, each private one as a
+      // private blob (every call on a damaged file costs the library a reopen).
+      for (int i = 0; i < 4; ++i) {
+        const DataBlob& ref = refs[i];
+        const bool privateRecord = i % 2 == 1;
         DataBlob query{0, nullptr};
-        if (QM_ExportPublicKey(&ref, &query) == ERR_OK && query.length != 0) {
-          GuardedBytes blob(query.length);
-          DataBlob out{query.length, blob.data()};
-          (void)QM_ExportPublicKey(&ref, &out);
-        }
-        query = DataBlob{0, nullptr};
-        if (QM_ExportPrivateKey(&ref, nullptr, &query, 0) == ERR_OK && query.length != 0) {
-          GuardedBytes blob(query.length);
-          DataBlob out{query.length, blob.data()};
-          (void)QM_ExportPrivateKey(&ref, nullptr, &out, 0);
-        }
-        uint8_t value[4];
-        uint32_t valueLength = sizeof value;
-        (void)QM_GetKeyProperty(&ref, KP_ALGID, value, &valueLength);
+        const int32_t status = privateRecord ? QM_ExportPrivateKey(&ref, nullptr, &query, 0)
+                                             : QM_ExportPublicKey(&ref, &query);
+        if (status != ERR_OK || query.length == 0) continue;
+        GuardedBytes blob(query.length);
+        DataBlob out{query.length, blob.data()};
+        (void)(privateRecord ? QM_ExportPrivateKey(&ref, nullptr, &out, 0)
+                             : QM_ExportPublicKey(&ref, &out));
       }
     }
     for (GuardedBytes* b : buffers) delete b;
