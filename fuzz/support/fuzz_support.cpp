@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <sanitizer/common_interface_defs.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,9 +29,13 @@ std::string& HiveFolder() {
   return folder;
 }
 
+void RemoveFolder(const std::string& folder);
+
 void RemoveHiveFolder() {
-  const std::string& folder = HiveFolder();
-  if (folder.empty()) return;
+  if (!HiveFolder().empty()) RemoveFolder(HiveFolder());
+}
+
+void RemoveFolder(const std::string& folder) {
   if (DIR* dir = opendir(folder.c_str())) {
     while (dirent* entry = readdir(dir)) {
       const std::string name = entry->d_name;
@@ -40,19 +46,38 @@ void RemoveHiveFolder() {
   rmdir(folder.c_str());
 }
 
+// The folders of harness processes that are gone: a sanitizer's report ends
+// the process through libFuzzer's death callback, which takes the place of
+// ours, so a crashed run leaves its folder for the next run to remove.
+void RemoveFoldersOfDeadRuns(const std::string& base) {
+  const std::string prefix = "marlinok-fuzz-";
+  DIR* dir = opendir(base.c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+      RemoveFolder(base + "/" + name);
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 void UseTemporaryHive() {
   if (!HiveFolder().empty()) return;
   const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/marlinok-fuzz-XXXXXX";
+  const std::string folder = base != nullptr && base[0] != '\0' ? base : "/tmp";
+  RemoveFoldersOfDeadRuns(folder);
+  std::string pattern = folder + "/marlinok-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) Fail("no temporary folder for the hive");
   HiveFolder() = pattern;
   setenv("MARLINOK_REGISTRY", (pattern + "/registry.db").c_str(), 1);
   platform::ResetRegistryForTesting();
-  // A finding ends the process without the exit handlers: the sanitizers'
-  // reports through the death callback, the harness's own checks in Fail.
+  // A finding ends the process without the exit handlers: the harness's own
+  // checks through Fail, a sanitizer's report through the death callback when
+  // no fuzzer has put its own in its place (RemoveFoldersOfDeadRuns then).
   std::atexit(RemoveHiveFolder);
   __sanitizer_set_death_callback(RemoveHiveFolder);
 }
