@@ -2,6 +2,9 @@
 // the hive, plain or wrapped under fuzzed keys, with buffers of exactly the
 // answered size. A genuine record exported in plain holds the record's
 // numbers.
+//
+// Known faults to steer around (MARLINOK_FUZZ_KNOWN): short-des-key (a 3DES
+// wrapping key shorter than 16 bytes is read and given odd parity in full).
 #include <cstring>
 #include <string>
 
@@ -46,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const bool wrapped = (selector & 2) != 0;
   const char* value = kValueNames[(selector >> 2) % 4];
   const uint32_t wrapAlgId = PickWrap(in);
-  Bytes wrapKey = in.Take(in.Byte() % 40);
+  const Bytes wrapBytes = in.Take(in.Byte() % 40);
+  const GuardedBytes wrapKey(wrapBytes);
   // The record: genuine or fuzzed, at any length.
   Bytes record;
   if ((selector & 0x80) != 0) {
@@ -57,8 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   PlantContainerValue("fuzzed", value, record.data(), record.size());
   const std::string refText = KeyReference("fuzzed", value);
-  const DataBlob ref{static_cast<uint32_t>(refText.size()),
-                     reinterpret_cast<uint8_t*>(const_cast<char*>(refText.data()))};
+  const GuardedBytes refBuffer(refText.size(), reinterpret_cast<const uint8_t*>(refText.data()),
+                               refText.size());
+  const DataBlob ref{refBuffer.length(), refBuffer.data()};
 
   if (!exportPrivate) {
     DataBlob query{0, nullptr};
@@ -68,10 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       return 0;
     }
     Check(record.size() >= 516, "exported a short record");
-    Bytes blob(query.length + 1, 0xA5);
+    GuardedBytes blob(query.length);
     DataBlob out{query.length, blob.data()};
     Check(QM_ExportPublicKey(&ref, &out) == ERR_OK, "export after size query");
-    Check(blob[query.length] == 0xA5 && out.length == query.length, "wrote past the answer");
+    Check(out.length == query.length, "length of the export");
     const uint32_t bits = rsa::ReadModulusBits(record.data());
     Check(LoadLe32(blob.data() + 12) == bits && query.length == 20 + bits / 8,
           "public blob length");
@@ -80,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
 
-  DataBlob wrapArg{static_cast<uint32_t>(wrapKey.size()),
-                   wrapKey.empty() ? nullptr : wrapKey.data()};
+  if (Avoid("short-des-key") && wrapped && wrapAlgId == CALG_3DES && wrapKey.size() < 16) return 0;
+  DataBlob wrapArg{wrapKey.length(), wrapKey.size() == 0 ? nullptr : wrapKey.data()};
   DataBlob query{0, nullptr};
   const int32_t status = QM_ExportPrivateKey(&ref, wrapped ? &wrapArg : nullptr, &query, wrapAlgId);
   if (status != ERR_OK || query.length == 0) {
@@ -89,10 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   Check(record.size() >= MARLINOK_PRIVATE_RECORD_BYTES, "exported a short record");
-  Bytes blob(query.length + 1, 0xA5);
+  GuardedBytes blob(query.length);
+  std::memset(blob.data(), 0xA5, query.length);
   DataBlob out{query.length, blob.data()};
   const int32_t result = QM_ExportPrivateKey(&ref, wrapped ? &wrapArg : nullptr, &out, wrapAlgId);
-  Check(blob[query.length] == 0xA5, "wrote past the answered size");
   Check(result == ERR_OK || result == ERR_REFUSED || result == ERR_WRAP_FAILED, "status");
   Check(out.length <= query.length, "length beyond the buffer");
   if (result == ERR_WRAP_FAILED) {

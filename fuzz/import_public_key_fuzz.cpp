@@ -14,15 +14,17 @@ using namespace marlinok::fuzz;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Reader in(data, size);
   const uint32_t kind = in.Byte();
-  Bytes blob = in.Rest();
-  DataBlob blobArg{static_cast<uint32_t>(blob.size()), blob.empty() ? nullptr : blob.data()};
-  Bytes out(MARLINOK_PUBLIC_RECORD_BYTES, 0xA5);
-  DataBlob output{static_cast<uint32_t>(out.size()), out.data()};
+  const GuardedBytes blob(in.Rest());
+  DataBlob blobArg{blob.length(), blob.size() == 0 ? nullptr : blob.data()};
+  GuardedBytes out(MARLINOK_PUBLIC_RECORD_BYTES);
+  std::memset(out.data(), 0xA5, out.size());
+  DataBlob output{out.length(), out.data()};
 
   const int32_t status = QM_ImportPublicKey(&blobArg, kind, &output);
   if (status != ERR_OK) {
     Check(status == ERR_FAILED, "refusal is -1");
-    for (uint8_t b : out) Check(b == 0xA5, "a refused import wrote the output");
+    for (std::size_t i = 0; i < out.size(); ++i)
+      Check(out[i] == 0xA5, "a refused import wrote the output");
     return 0;
   }
   Check(kind != 0 && blob.size() >= keyblob::kRsaBlobHeaderBytes, "accepted a short blob");

@@ -11,8 +11,8 @@ using namespace marlinok::fuzz;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Reader in(data, size);
   const uint32_t algId = PickSymmetricAlgorithm(in);
-  Bytes blob = in.Rest();
-  const DataBlob blobArg{static_cast<uint32_t>(blob.size()), blob.empty() ? nullptr : blob.data()};
+  const GuardedBytes blob(in.Rest());
+  const DataBlob blobArg{blob.length(), blob.size() == 0 ? nullptr : blob.data()};
 
   DataBlob query{0x5A5A5A5A, nullptr};
   const int32_t status = QM_ImportSymmetricKey(&blobArg, algId, &query);
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   Check(status == ERR_OK && query.length == blob.size() - 12, "size query answer");
 
-  Bytes key(query.length, 0xA5);
+  GuardedBytes key(query.length);
   DataBlob keyArg{query.length, key.data()};
   Check(QM_ImportSymmetricKey(&blobArg, algId, &keyArg) == ERR_OK, "import after size query");
   Check(keyArg.length == blob.size() - 12, "key length");

@@ -47,31 +47,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const uint8_t form = in.Byte() % 3;
 
   Bytes ref;
-  uint32_t refLength = 0;
   if (form == 0) {  // a planted genuine key, or a value that is no record
     const std::string r = KeyReference("genuine", kValueNames[in.Byte() % 6]);
     ref.assign(r.begin(), r.end());
-    refLength = static_cast<uint32_t>(ref.size());
-  } else if (form == 1) {  // any bytes, any stated length up to the buffer
+  } else if (form == 1) {  // any bytes of any stated length, a NUL only where the input puts one
     ref = in.Take(in.Byte());
-    refLength = ref.empty() ? 0 : in.U32() % (ref.size() + 1);
+    if (!ref.empty()) ref.resize(in.U32() % (ref.size() + 1));
   } else {  // a planted record of any length
     const char* value = kValueNames[in.Byte() % 4];
     const Bytes record = in.Take(in.U32() % 1500);
     PlantContainerValue("fuzzed", value, record.data(), record.size());
     const std::string r = KeyReference("fuzzed", value);
     ref.assign(r.begin(), r.end());
-    refLength = static_cast<uint32_t>(ref.size());
   }
-  const DataBlob keyRef{refLength, ref.empty() ? nullptr : ref.data()};
+  const GuardedBytes refBuffer(ref);
+  const DataBlob keyRef{refBuffer.length(), ref.empty() ? nullptr : refBuffer.data()};
 
   const bool nullValue = capacityByte == 0xFF;
   const uint32_t capacity = nullValue ? 0 : capacityByte % 9;
-  Bytes value(capacity + 1, 0xA5);
+  GuardedBytes value(capacity);  // exactly the stated size
+  std::memset(value.data(), 0xA5, capacity);
   uint32_t length = capacity;
   const int32_t status =
       QM_GetKeyProperty(&keyRef, param, nullValue ? nullptr : value.data(), &length);
-  Check(value[capacity] == 0xA5, "wrote past the stated size");
   const bool known =
       param == KP_PADDING || param == KP_PERMISSIONS || param == KP_ALGID || param == KP_BLOCKLEN;
   if (!known) {

@@ -1,6 +1,11 @@
 // QM_SymmetricEncrypt and QM_SymmetryDecrypt with arbitrary keys, modes,
 // algorithm identifiers and lengths. The output buffer is exactly the stated
-// size; a call that succeeds is undone by the opposite call.
+// size; a call that succeeds is undone by the opposite call. Keys, inputs
+// and outputs sit against an inaccessible page.
+//
+// Known faults to steer around (MARLINOK_FUZZ_KNOWN): short-des-key (a DES key
+// shorter than 8 bytes, or a 3DES key shorter than 16, is read and given odd
+// parity in full, past the caller's buffer).
 #include <cstring>
 
 #include "marlinok.h"
@@ -23,19 +28,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const uint8_t flags = in.Byte();
   const bool encrypt = (flags & 1) == 0;
   const uint8_t shortBy = flags >> 1;  // output this much shorter than the input
-  Bytes key = in.Take(in.Byte());
-  Bytes input = in.Rest();
+  const Bytes keyBytes = in.Take(in.Byte());
+  GuardedBytes key(keyBytes);  // the library fixes DES parity in place
+  const GuardedBytes input(in.Rest());
 
+  if (Avoid("short-des-key") &&
+      ((algId == CALG_DES && key.size() < 8) || (algId == CALG_3DES && key.size() < 16)))
+    return 0;
   const Call forward = encrypt ? QM_SymmetricEncrypt : QM_SymmetryDecrypt;
   const Call backward = encrypt ? QM_SymmetryDecrypt : QM_SymmetricEncrypt;
   const uint32_t inputLength = static_cast<uint32_t>(input.size());
   const uint32_t capacity = shortBy > inputLength ? 0 : inputLength - shortBy;
-  Bytes output(capacity + 1, 0xA5);  // one guard byte past the stated size
+  GuardedBytes output(capacity);  // exactly the stated size
+  std::memset(output.data(), 0xA5, capacity);
   uint32_t outputLength = capacity;
-  DataBlob keyArg{static_cast<uint32_t>(key.size()), key.empty() ? nullptr : key.data()};
-  const int32_t status = forward(&keyArg, 0, 0, input.empty() ? nullptr : input.data(), inputLength,
-                                 output.data(), &outputLength, algId, mode);
-  Check(output[capacity] == 0xA5, "wrote past the stated output size");
+  DataBlob keyArg{key.length(), key.size() == 0 ? nullptr : key.data()};
+  const int32_t status = forward(&keyArg, 0, 0, input.size() == 0 ? nullptr : input.data(),
+                                 inputLength, output.data(), &outputLength, algId, mode);
   const bool known = algId == CALG_DES || algId == CALG_3DES || algId == CALG_RC4;
   if (!known) {
     Check(status == ERR_FAILED, "unknown algorithm accepted");
@@ -55,12 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Check(algId == CALG_RC4 || outputLength == inputLength, "output length");
 
   // The same key (its parity already fixed in place) takes the message back.
-  Bytes back(inputLength + 1, 0xA5);
+  GuardedBytes back(inputLength);
   uint32_t backLength = inputLength;
   Check(backward(&keyArg, 0, 0, output.data(), inputLength, back.data(), &backLength, algId,
                  mode) == ERR_OK,
         "the opposite call refused the output");
-  Check(back[inputLength] == 0xA5, "wrote past the stated output size");
   Check(inputLength == 0 || std::memcmp(back.data(), input.data(), inputLength) == 0,
         "round trip differs");
   return 0;

@@ -1,8 +1,9 @@
 // What the harnesses share: a temporary hive of their own, key pairs made
 // once from a fixed seed (so every run sees the same keys), planting of
 // records and values straight into the registry, a reader over the fuzzer's
-// bytes, and exact-size heap copies so that the address sanitizer sees every
-// byte read or written past what the caller handed over.
+// bytes, and caller buffers placed against an inaccessible page, so that any
+// byte read or written past what the caller handed over faults at once, even
+// inside a string routine the sanitizers do not look into.
 #ifndef MARLINOK_FUZZ_SUPPORT_H
 #define MARLINOK_FUZZ_SUPPORT_H
 
@@ -45,7 +46,10 @@ class Reader {
  public:
   Reader(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   uint8_t Byte();
-  uint32_t U32();             // little-endian
+  uint32_t U32();  // little-endian
+  // A length as a caller may state it, any 32-bit value: one byte below
+  // 0xFE is itself, 0xFE is followed by 2 bytes, 0xFF by 4 (little-endian).
+  uint32_t Length();
   Bytes Take(std::size_t n);  // at most n bytes: what is left
   Bytes Rest() { return Take(size_ - position_); }
   std::size_t Left() const { return size_ - position_; }
@@ -62,6 +66,45 @@ class Reader {
 inline void Check(bool condition, const char* what) {
   if (!condition) Fail(what);
 }
+
+// `size` bytes of the caller's, ending exactly where an inaccessible page
+// begins. Filled from `bytes` (as many as there are), then zeros. Sizes up to
+// 4 GiB are fine: the pages are reserved, not populated, until touched.
+class GuardedBytes {
+ public:
+  explicit GuardedBytes(std::size_t size, const uint8_t* bytes = nullptr, std::size_t count = 0);
+  explicit GuardedBytes(const Bytes& bytes)
+      : GuardedBytes(bytes.size(), bytes.data(), bytes.size()) {}
+  ~GuardedBytes();
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
+
+  // Never null, even for zero bytes: then it points at the inaccessible page.
+  uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  uint32_t length() const { return static_cast<uint32_t>(size_); }
+  uint8_t& operator[](std::size_t i) const { return data_[i]; }
+  // Whether a NUL is among the bytes.
+  bool HasNul() const;
+
+ private:
+  uint8_t* mapping_ = nullptr;
+  std::size_t mappingSize_ = 0;
+  uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// `length` bytes (stated length from Reader::Length) filled from the input.
+inline GuardedBytes TakeGuarded(Reader& in, uint32_t length) {
+  const Bytes bytes = in.Take(length);
+  return GuardedBytes(length, bytes.data(), bytes.size());
+}
+
+// Faults of the library that are known and not fixed yet can be steered
+// around, so that a run looks for the others: MARLINOK_FUZZ_KNOWN is a
+// comma-separated list of the names harnesses give them. Unset, nothing is
+// avoided.
+bool Avoid(const char* knownFault);
 
 // A symmetric algorithm identifier: DES, 3DES, RC4, or any 32-bit value.
 uint32_t PickSymmetricAlgorithm(Reader& in);
