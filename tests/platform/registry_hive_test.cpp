@@ -327,6 +327,31 @@ TEST(RegistryHive, EmptyDatabaseMarkedByAnotherProgramIsRefusedAndKept) {
   EXPECT_FALSE(Exists(path + "-wal"));
 }
 
+// Files the hive would have to rewrite to use are refused untouched: one too
+// short to be a database (SQLite would take it for an empty one), and one
+// with the hive's marks but without its tables.
+TEST(RegistryHive, FilesThatOnlyLookUsableAreRefusedAndKept) {
+  TempHive scratch;
+  const std::string shortFile = scratch.Folder() + "/short.db";
+  WriteFile(shortFile, "x");
+  const std::string hollow = scratch.Folder() + "/hollow.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(hollow.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA application_id = 1296781895; PRAGMA user_version = 1;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  for (const std::string& path : {shortFile, hollow}) {
+    SCOPED_TRACE(path);
+    chmod(path.c_str(), 0600);
+    const std::string before = FileText(path);
+    ScopedVariable variable("MARLINOK_REGISTRY", path.c_str());
+    EXPECT_EQ(CreateAndClose("Software"), kErrorBadDb);
+    EXPECT_EQ(FileText(path), before);
+    EXPECT_FALSE(Exists(path + "-wal"));
+  }
+}
+
 TEST(RegistryHive, WorksAgainOnceTheLocationIsFixed) {
   TempHive good;
   const std::string bad = good.Folder() + "/garbage";

@@ -225,6 +225,10 @@ bool HiveIsPrivate(const std::string& path, std::string& problem) {
     problem = "cannot look at the hive file: " + ErrnoText(errno);
     return false;
   }
+  if (!S_ISREG(file.st_mode)) {
+    problem = "the hive " + path + " is not a regular file";
+    return false;
+  }
   if (file.st_uid != geteuid()) {
     problem = "the hive " + path + " belongs to user " + std::to_string(file.st_uid) +
               ", not to you (user " + std::to_string(geteuid()) +
@@ -249,6 +253,28 @@ bool HiveIsPrivate(const std::string& path, std::string& problem) {
     problem = "the hive's folder " + folder + " lets other users replace the hive (mode " +
               OctalMode(parent.st_mode) + "): chmod go-w " + folder +
               ", or keep the hive in a folder of your own";
+    return false;
+  }
+  return true;
+}
+
+// An empty file becomes a hive; anything else must at least begin as an
+// SQLite database does. SQLite itself takes a file shorter than its header
+// for an empty database, and would overwrite it.
+bool LooksLikeADatabase(const std::string& path, std::string& problem) {
+  static const char kHeader[16] = "SQLite format 3";  // and its NUL
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    problem = "cannot read the hive file: " + ErrnoText(errno);
+    return false;
+  }
+  char header[sizeof kHeader];
+  const ssize_t got = read(fd, header, sizeof header);
+  close(fd);
+  if (got == 0) return true;
+  if (got != static_cast<ssize_t>(sizeof header) ||
+      std::memcmp(header, kHeader, sizeof header) != 0) {
+    problem = "the file is not an SQLite database";
     return false;
   }
   return true;
@@ -337,6 +363,7 @@ RegStatus OpenHive(const std::string& path, Hive*& out, std::string& problem) {
     return kErrorRegistryIoFailed;
   }
   if (!HiveIsPrivate(path, problem)) return kErrorAccessDenied;
+  if (!LooksLikeADatabase(path, problem)) return kErrorBadDb;
   auto* hive = new Hive;
   hive->pid = getpid();
   int rc = sqlite3_open_v2(path.c_str(), &hive->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
@@ -349,6 +376,16 @@ RegStatus OpenHive(const std::string& path, Hive*& out, std::string& problem) {
   sqlite3_extended_result_codes(hive->db, 1);
   sqlite3_busy_handler(hive->db, OnBusy, nullptr);
   RegStatus status = AdoptSchema(hive->db, problem);
+  // The statements first: a file that passed the identity check but lacks
+  // our tables is refused before anything is written to it.
+  for (size_t i = 0; status == kErrorSuccess && i < kSqlCount; ++i) {
+    rc = sqlite3_prepare_v3(hive->db, kSqlText[i], -1, SQLITE_PREPARE_PERSISTENT,
+                            &hive->statements[i], nullptr);
+    if (rc != SQLITE_OK) {
+      problem = "the hive is damaged: " + std::string(sqlite3_errmsg(hive->db));
+      status = (rc & 0xff) == SQLITE_ERROR ? kErrorBadDb : FromSqlite(rc);
+    }
+  }
   if (status == kErrorSuccess) {
     // WAL: readers never wait for a writer. Full sync: an acknowledged write
     // survives a power cut too. Secure delete: a deleted key record does not
@@ -364,15 +401,6 @@ RegStatus OpenHive(const std::string& path, Hive*& out, std::string& problem) {
     if (rc != SQLITE_OK) {
       problem = SqliteProblem(hive->db, rc);
       status = FromSqlite(rc);
-    }
-  }
-  for (size_t i = 0; status == kErrorSuccess && i < kSqlCount; ++i) {
-    rc = sqlite3_prepare_v3(hive->db, kSqlText[i], -1, SQLITE_PREPARE_PERSISTENT,
-                            &hive->statements[i], nullptr);
-    if (rc != SQLITE_OK) {
-      // A file that passed the identity check but lacks our tables.
-      problem = "the hive is damaged: " + std::string(sqlite3_errmsg(hive->db));
-      status = (rc & 0xff) == SQLITE_ERROR ? kErrorBadDb : FromSqlite(rc);
     }
   }
   if (status != kErrorSuccess) {
