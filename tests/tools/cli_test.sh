@@ -4,15 +4,7 @@ set -uo pipefail
 tool=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-checks=0
-check() {  # check NAME EXPECTED ACTUAL
-  checks=$((checks + 1))
-  if [ "$2" != "$3" ]; then
-    echo "FAIL $1: expected [$2] got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 head -c 100000 /dev/urandom >"$work/data"
 : >"$work/empty"
@@ -80,5 +72,4 @@ check "demo says how to remove it" 1 "$(grep -c 'marlinok-tool delete marlinok-d
 unset MARLINOK_REGISTRY
 check "--registry picks the hive" "beta" "$("$tool" --registry "$work/hive.db" list | cut -f1)"
 
-echo "tools: $((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish "tools"

@@ -10,15 +10,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export MARLINOK_REGISTRY=$work/hive.db
-failures=0
-checks=0
-check() {  # check NAME EXPECTED ACTUAL
-  checks=$((checks + 1))
-  if [ "$2" != "$3" ]; then
-    echo "FAIL $1: expected [$2] got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 hashes() { "$tool" digest "$@" | cut -d' ' -f1-3; }
 
 "$tool" genkey alpha --bits 512 --exportable >/dev/null 2>&1
@@ -122,5 +114,4 @@ for entry in "${modes[@]}"; do
 done
 check "decrypted bytes" "attack at dawn" "$(cat "$work/out")"
 
-echo "files: $((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish "files"

@@ -10,15 +10,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export MARLINOK_REGISTRY=$work/hive.db
-failures=0
-checks=0
-check() {  # check NAME EXPECTED ACTUAL
-  checks=$((checks + 1))
-  if [ "$2" != "$3" ]; then
-    echo "FAIL $1: expected [$2] got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 # Containers the tool would not make, made behind its back.
 root='Software\Quillmar\SoftContainerSimulator'
@@ -83,5 +75,4 @@ check "empty MARLINOK_REGISTRY" 64 $?
 check "empty --registry" 64 $?
 check "no default hive made" "absent" "$([ -e "$HOME/.local/share/marlinok" ] && echo present || echo absent)"
 
-echo "hive and names: $((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish "hive and names"

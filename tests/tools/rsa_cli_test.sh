@@ -6,15 +6,7 @@ tool=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export MARLINOK_REGISTRY=$work/registry.db
-failures=0
-checks=0
-check() {  # check NAME EXPECTED ACTUAL
-  checks=$((checks + 1))
-  if [ "$2" != "$3" ]; then
-    echo "FAIL $1: expected [$2] got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 "$tool" genkey alpha --bits 768 --exportable >"$work/genkey" 2>/dev/null
 check "genkey" 0 $?
@@ -77,5 +69,4 @@ check "a public PEM does not import" 1 $?
 "$tool" export nowhere >/dev/null 2>&1
 check "export of a missing container" 1 $?
 
-echo "rsa tools: $((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish "rsa tools"
