@@ -38,10 +38,11 @@ Status ImportGuardedKey(const DataBlob* key, const uint8_t* password, uint32_t p
   const std::string path = EntryPath(entryName);
   RegistryKey entry;
   if (CreateKey(path.c_str(), entry, nullptr) != kErrorSuccess) return Status::Failed;
-  if (SetValue(entry, kExportableKeyValue, kRegBinary, key->data, key->length) != kErrorSuccess)
-    return Status::Failed;
-  if (SetValue(entry, kPinValue, kRegSz, password, passwordLength) != kErrorSuccess)
-    return Status::Failed;
+  // Key and password are one write: a failure leaves the entry as it was,
+  // never a new key under the old password.
+  const ValueWrite values[] = {{kExportableKeyValue, kRegBinary, key->data, key->length},
+                               {kPinValue, kRegSz, password, passwordLength}};
+  if (SetValues(entry, values, 2) != kErrorSuccess) return Status::Failed;
   return Status::Ok;
 }
 

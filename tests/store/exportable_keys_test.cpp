@@ -1,6 +1,8 @@
 #include <cstring>
 
+#include "platform/registry.h"
 #include "store/store_fixture.h"
+#include "support/backend.h"
 
 namespace marlinok::store {
 namespace {
@@ -114,6 +116,22 @@ TEST_F(ExportableKeysTest, NullArgumentsAreRefused) {
   EXPECT_EQ(QMCA_ExportPrivateKey(nullptr, nullptr, 0, &key), ERR_REFUSED);
   EXPECT_EQ(QMCA_ExportPrivateKey(&nullName, nullptr, 0, &key), ERR_REFUSED);
   EXPECT_EQ(Export("x", "", 0, nullptr), ERR_REFUSED);
+}
+
+// An import whose password cannot be written (the disk full at its second
+// value) leaves the entry's key and password as they were: never a new key
+// under the old password.
+TEST_F(ExportableKeysTest, FailedImportLeavesTheEntryAsItWas) {
+  if (test::kWin32Backend) GTEST_SKIP() << "advapi32 writes the values one by one";
+  ASSERT_EQ(Import("k5", key_, "old", 4), ERR_OK);
+  platform::FailValueWritesForTesting(1);
+  const int32_t imported = Import("k5", {9, 9, 9}, "new", 4);
+  platform::FailValueWritesForTesting(-1);
+  EXPECT_EQ(imported, ERR_FAILED);
+  uint8_t out[16];
+  DataBlob key{sizeof out, out};
+  ASSERT_EQ(Export("k5", "old", 3, &key), ERR_OK);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + key.length), key_);
 }
 
 }  // namespace

@@ -225,10 +225,12 @@ RegStatus UpsertValue(Hive& hive, int64_t id, const ValueWrite& value) {
   if (left == 0) return kErrorRegistryIoFailed;
   const char* given = value.name != nullptr ? value.name : "";
   const size_t length = std::strlen(given);
+  // Bound without a copy: the folded name must outlive the statement's step.
+  const std::string fold = Fold(given, length);
   Use upsert(hive, kUpsertValue);
   upsert.Int(1, id)
       .Blob(2, given, length)
-      .Text(3, Fold(given, length))
+      .Text(3, fold)
       .Int(4, value.type)
       .Blob(5, value.data, value.size);
   return Run(std::move(upsert));
