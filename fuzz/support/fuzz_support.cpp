@@ -232,6 +232,13 @@ void Fail(const char* what) {
   std::abort();
 }
 
+std::size_t SymmetricKeyReach(uint32_t algId, uint32_t length) {
+  std::size_t reach = length;
+  if (algId == CALG_DES) reach = 8;
+  if (algId == CALG_3DES) reach = length == 24 ? 24 : 16;
+  return reach > length ? reach : length;
+}
+
 uint32_t PickSymmetricAlgorithm(Reader& in) {
   switch (in.Byte() % 4) {
     case 0:
