@@ -9,6 +9,13 @@
 // sit at index `length`: the caller's name buffer holds length + 1 bytes,
 // the last one from the input like the others (a NUL only where the input
 // puts one). A name with no NUL in those bytes is refused by both calls.
+//
+// A refused import leaves the entry as it was: an existing entry keeps its
+// key and its password.
+//
+// Known faults to steer around (MARLINOK_FUZZ_KNOWN): failed-import (an
+// import whose password write fails has already replaced the key, which the
+// old password then hands out).
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -128,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   // Import under the name: the bytes to keep and their password.
   Bytes importedKey, importedPassword;
-  bool imported = false;
+  bool imported = false, failedImport = false;
   if ((selector & 2) != 0) {
     const uint32_t keyLength = in.Length();
     const GuardedBytes key = TakeGuarded(in, keyLength);
@@ -143,6 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Check(status == ERR_OK || status == ERR_FAILED, "import status");
     Check(named || status == ERR_FAILED, "imported under a name without a NUL");
     imported = status == ERR_OK;
+    failedImport = !imported;
     if (imported) {
       importedKey.assign(key.data(), key.data() + key.size());
       importedPassword.assign(password.data(), password.data() + password.size());
@@ -173,7 +181,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   const std::string nameText(reinterpret_cast<const char*>(name.data()));
   const ExportResult result{status, key.length, capacity, nullBuffer, &buffer, &password};
-  if (imported) {
+  if (failedImport && Avoid("failed-import")) {
+    // The entry's contents are not known; the clean-up below still runs.
+  } else if (imported) {
     CheckExport(result, importedKey, importedPassword);
   } else if (nameText == "stored") {
     CheckExport(result, Bytes(kKey, kKey + sizeof kKey),
