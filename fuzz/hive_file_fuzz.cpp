@@ -31,6 +31,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -163,8 +164,11 @@ bool RunCalls(uint8_t options) {
     const bool exact = (options & 2) == 0;
     GuardedBytes* buffers[4] = {};
     for (int i = 0; i < 4; ++i) {
-      buffers[i] = new GuardedBytes(refs[i].length);  // the whole reference
-      refs[i] = DataBlob{exact ? refs[i].length : 8, buffers[i]->data()};
+      // The whole reference, and the stated length (a pair the container
+      // lacks leaves its references as they are, to be read as stated).
+      const uint32_t stated = exact ? refs[i].length : 8;
+      buffers[i] = new GuardedBytes(std::max(refs[i].length, stated));
+      refs[i] = DataBlob{stated, buffers[i]->data()};
     }
     if (QM_FindContainerAndKeypair(first.c_str(), &refs[0], &refs[1], &refs[2], &refs[3]) ==
         ERR_OK) {
