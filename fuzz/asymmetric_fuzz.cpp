@@ -1,28 +1,31 @@
 // The four asymmetric calls as a hostile caller makes them: key references of
 // any stated length in buffers of exactly that length (with a NUL only where
 // the input puts one), direct records of any content (modulusBits included,
-// unclamped) in a caller buffer of exactly one record, records of any size and
-// content planted in the hive, any algorithm identifier, inputs of any stated
-// length, and output buffers of exactly the stated size: the size the query
-// answers, the largest a legal key needs (256 bytes), or any size.
+// unclamped), records of any size and content planted in the hive, any
+// algorithm identifier, inputs of any stated length, and any stated output
+// length.
+//
+// Within the calls' contract: a public call takes the caller's bytes for a
+// direct record of 516 bytes, its length not consulted, unless they (up to
+// the stated length or the first NUL) hold the container root and a
+// backslash, so such a key buffer holds 516 bytes; the output length is not
+// read either, and a non-null output is taken to hold k bytes, so the buffer
+// holds k (as the size query answers), 256 (the largest k) or a stated length
+// of any size, whichever is the most. A record of 0 bits or of more than 2048
+// is refused, so k is 1 to 256; a reference without a NUL within its length
+// is refused.
 //
 // Keys are small (512 and 528 bits), fuzzed numbers short unless the input
 // makes them long, and no record is used whose operation would cost more than
 // a few of a 2048-bit public key (see Cost), so that inputs cost well under a
-// millisecond. With the
-// planted genuine keys, a completed operation is undone by the partner key.
-//
-// Known faults to steer around (MARLINOK_FUZZ_KNOWN): unterminated-key (a
-// public call scans a key with no NUL in it), short-record (a key that is no
-// reference, shorter than a record, read as one), short-output (an output
-// shorter than k written anyway), long-modulus (a record claiming a modulus
-// over 2048 bits written in full into a 256-byte output), huge-modulus (a
-// record claiming a modulus of over half a million bits).
+// millisecond. With the planted genuine keys, a completed operation is undone
+// by the partner key.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "marlinok.h"
 #include "support/fuzz_support.h"
@@ -61,8 +64,17 @@ struct Genuine {
 };
 const Genuine kGenuine[] = {{"k512", 512}, {"k528", 528}};
 const char* const kValueNames[] = {"PukExh", "PvkExh", "PukSig", "PvkSig"};
-constexpr uint32_t kLargestLegalOutput = 256;  // 2048 bits
-constexpr uint32_t kHugeOutput = 1u << 16;
+constexpr uint32_t kLargestOutput = 256;  // 2048 bits
+const char kReferenceMark[] = "Software\\Quillmar\\SoftContainerSimulator\\";
+
+// Whether the library takes the caller's key bytes for a reference: the
+// container root and a backslash within the stated length, before any NUL.
+bool LooksLikeReference(const GuardedBytes& key, uint32_t length) {
+  const auto* bytes = static_cast<const char*>(static_cast<const void*>(key.data()));
+  std::size_t text = 0;
+  while (text < length && bytes[text] != '\0') ++text;
+  return std::string_view(bytes, text).find(kReferenceMark) != std::string_view::npos;
+}
 
 // A record's bytes: raw from the input, or built from a bit length (any
 // 32-bit value) and numbers of the lengths the input gives, right-aligned in
@@ -166,19 +178,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (cut != 0) genuine = -1;
   } else if (form == 1) {  // any bytes, any stated length
     keyLength = in.Length();
-    // A stated length of 0 is how callers pass a direct record (form 2): the
-    // library reads a whole record behind it by contract.
-    if (keyLength == 0) return 0;
     const Bytes bytes = in.Take(keyLength);
     keyBuffer = std::make_unique<GuardedBytes>(keyLength, bytes.data(), bytes.size());
-  } else if (form == 2) {  // a direct record, in a buffer of exactly one record
+    // What a public call takes for a direct record: 516 bytes, the rest of
+    // them from the input.
+    if (IsPublic(op) && keyLength < MARLINOK_PUBLIC_RECORD_BYTES &&
+        !LooksLikeReference(*keyBuffer, keyLength)) {
+      Bytes record = bytes;
+      const Bytes more = in.Take(MARLINOK_PUBLIC_RECORD_BYTES - record.size());
+      record.insert(record.end(), more.begin(), more.end());
+      keyBuffer = std::make_unique<GuardedBytes>(MARLINOK_PUBLIC_RECORD_BYTES, record.data(),
+                                                 record.size());
+    }
+  } else if (form == 2) {  // a direct record, in a buffer of one record or more
     const bool privateSized = (in.Byte() & 1) != 0;
     const Bytes record = BuildRecord(
         in, privateSized ? MARLINOK_PRIVATE_RECORD_BYTES : MARLINOK_PUBLIC_RECORD_BYTES);
     if (Cost(record) > kBudget) return 0;
-    keyBuffer = std::make_unique<GuardedBytes>(record);
-    keyLength = in.Length();  // not consulted for a record; any value a caller may pass
-  } else {                    // a record of any size and content planted in the hive
+    // Not consulted for a record: any value a caller may pass. The form test
+    // reads up to that many bytes or the first NUL (a usable record has one
+    // in its bit length), so the buffer reaches that far.
+    keyLength = in.Length();
+    keyBuffer = std::make_unique<GuardedBytes>(std::max<std::size_t>(record.size(), keyLength),
+                                               record.data(), record.size());
+  } else {  // a record of any size and content planted in the hive
     const char* value = kValueNames[in.Byte() % 4];
     const std::size_t recordSize = in.Length() % (2 * MARLINOK_PRIVATE_RECORD_BYTES);
     const Bytes record = BuildRecord(in, recordSize);
@@ -191,22 +214,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   const DataBlob key{keyLength, keyBuffer->data()};
 
-  uint32_t capacity = 0;
-  if (outputMode == 1) capacity = kLargestLegalOutput;
-  if (outputMode == 2) capacity = in.Length();
+  uint32_t stated = 0;  // the output length the caller states: never read
+  if (outputMode == 1) stated = kLargestOutput;
+  if (outputMode == 2) stated = in.Length();
   const uint32_t inputLength = in.Length();
   const GuardedBytes input = TakeGuarded(in, inputLength);
-
-  // Known faults, steered around on request (see the top of the file).
-  if (IsPublic(op)) {
-    if (Avoid("unterminated-key") && !keyBuffer->HasNul()) return 0;
-    const bool reference =
-        keyBuffer->HasNul() && std::strstr(reinterpret_cast<const char*>(keyBuffer->data()),
-                                           "Software\\Quillmar\\SoftContainerSimulator\\");
-    if (Avoid("short-record") && keyBuffer->HasNul() && !reference &&
-        keyBuffer->size() < MARLINOK_PUBLIC_RECORD_BYTES)
-      return 0;
-  }
 
   // The size query: a null output.
   uint32_t k = 0xA5A5A5A5;
@@ -214,37 +226,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const bool answered = query == (op == kVerify ? ERR_FAILED : ERR_OK) && k != 0xA5A5A5A5;
   if (!answered) {
     Check(query == ERR_FAILED && k == 0xA5A5A5A5, "a refused size query wrote the length");
-    if (outputMode == 3) return 0;
   } else {
     Check(algId == AlgorithmOf(op), "wrong algorithm identifier accepted");
+    Check(k >= 1 && k <= kLargestOutput, "answered a size outside 1 to 256 bytes");
   }
+  if (form == 0 && genuine < 0)
+    Check(!answered, "a reference without a NUL within its length was used");
   if (outputMode == 3) return 0;
   if (outputMode == 0) {
     if (!answered) return 0;
-    capacity = k;
+    stated = k;
   }
-  // An absurd answer is not allocated (writing it costs a second); shorter
-  // buffers for it are.
-  if (answered && k > kHugeOutput && capacity >= k) return 0;
-  if (answered && capacity < k) {
-    if (Avoid("short-output") && k <= kLargestLegalOutput) return 0;
-    if (Avoid("long-modulus") && k > kLargestLegalOutput && k <= kHugeOutput) return 0;
-    if (Avoid("huge-modulus") && k > kHugeOutput) return 0;
-  }
+  // The buffer holds k bytes at least (a refused query refuses the call too,
+  // so then the stated size is all there is).
+  const uint32_t capacity = answered ? std::max(stated, k) : stated;
 
   GuardedBytes output(capacity);
   const uint32_t watched = std::min<uint32_t>(capacity, 4096);  // a huge buffer stays unpopulated
   std::memset(output.data(), 0xA5, watched);
-  uint32_t outLength = capacity;
+  uint32_t outLength = stated;
   const int32_t status = Run(op, &key, output.data(), &outLength, input.data(), inputLength, algId);
   if (status != ERR_OK) {
     const int32_t rejected = op == kDecrypt ? ERR_DECRYPT_REJECTED : ERR_DATA_RANGE;
     Check(status == rejected || status == ERR_FAILED, "unexpected status");
-    Check(outLength == capacity, "failure wrote the length");
+    Check(outLength == stated, "failure wrote the length");
     for (uint32_t i = 0; i < watched; ++i) Check(output[i] == 0xA5, "failure wrote the output");
     return 0;
   }
-  Check(answered && outLength == k && capacity >= k, "completed without answering k first");
+  Check(answered && outLength == k, "completed without answering k first");
 
   // A genuine key undoes its own operation: the input comes back left-padded.
   if (genuine < 0 || inputLength > k) return 0;

@@ -1,14 +1,20 @@
 // QMCA_ImportPrivateKey and QMCA_ExportPrivateKey as a hostile caller makes
-// them: entry names, passwords and keys in buffers of exactly their stated
-// length (a name has a NUL only where the input puts one), output buffers of
-// any stated size. Against an entry stored at start, entries planted with
-// fuzzed stored passwords and key bytes, and entries the input imports: an
-// imported entry comes back, whole, to its password without the last byte.
+// them: entry names of any stated length, passwords and keys in buffers of
+// exactly their stated length, output buffers of any stated size. Against an
+// entry stored at start, entries planted with fuzzed stored passwords and key
+// bytes, and entries the input imports: an imported entry comes back, whole,
+// to its password without the last byte.
 //
-// Known faults to steer around (MARLINOK_FUZZ_KNOWN): unterminated-name (an
-// entry name with no NUL in it is read past its end).
+// An entry name's length counts its characters without the NUL, which may
+// sit at index `length`: the caller's name buffer holds length + 1 bytes,
+// the last one from the input like the others (a NUL only where the input
+// puts one). A name with no NUL in those bytes is refused by both calls.
+//
+// A refused import leaves the entry as it was: an existing entry keeps its
+// key and its password.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "marlinok.h"
@@ -24,24 +30,36 @@ const uint8_t kKey[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 1
 const char kPassword[] = "secret";  // imported with its NUL, presented without
 const char kEntryRoot[] = "Software\\Quillmar\\ExportableKey";
 
-GuardedBytes Text(const std::string& text) {
-  return GuardedBytes(text.size(), reinterpret_cast<const uint8_t*>(text.data()), text.size());
+// An entry name: length + 1 bytes, of which the caller states `length`.
+struct Name {
+  std::unique_ptr<GuardedBytes> bytes;
+  uint32_t length;
+};
+
+Name NameOf(const std::string& text, uint32_t length) {
+  return {std::make_unique<GuardedBytes>(text.size(), reinterpret_cast<const uint8_t*>(text.data()),
+                                         text.size()),
+          length};
 }
 
-// An entry name: any bytes of any stated length, or a known entry's name with
-// or without its NUL.
-GuardedBytes PickName(Reader& in) {
-  switch (in.Byte() % 4) {
+// Any bytes of any stated length, or a known entry's name: its NUL counted
+// in the length or not, or no NUL at all.
+Name PickName(Reader& in) {
+  switch (in.Byte() % 5) {
     case 0: {
       const uint32_t length = in.Length();
-      return TakeGuarded(in, length);
+      const Bytes bytes = in.Take(uint64_t{length} + 1);
+      return {std::make_unique<GuardedBytes>(uint64_t{length} + 1, bytes.data(), bytes.size()),
+              length};
     }
     case 1:
-      return Text(std::string("stored") + '\0');
+      return NameOf(std::string("stored") + '\0', 6);
     case 2:
-      return Text(std::string("planted") + '\0');
+      return NameOf(std::string("planted") + '\0', 7);
+    case 3:
+      return NameOf("planted!", 7);  // no NUL within length + 1 bytes
     default:
-      return Text("planted");
+      return NameOf(std::string("stored") + '\0', 7);  // the NUL counted
   }
 }
 
@@ -106,9 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     PlantValue(path, "Pvk", platform::kRegBinary, plantedKey.data(), plantedKey.size());
     PlantValue(path, "Passwd", platform::kRegSz, plantedPassword.data(), plantedPassword.size());
   }
-  const GuardedBytes name = PickName(in);
-  if (Avoid("unterminated-name") && !name.HasNul()) return 0;
-  const DataBlob entry{name.length(), name.data()};
+  const Name picked = PickName(in);
+  const GuardedBytes& name = *picked.bytes;
+  const bool named = name.HasNul();
+  const DataBlob entry{picked.length, name.data()};
 
   // Import under the name: the bytes to keep and their password.
   Bytes importedKey, importedPassword;
@@ -125,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const int32_t status =
         QMCA_ImportPrivateKey(&keyArg, password.data(), password.length(), &entry);
     Check(status == ERR_OK || status == ERR_FAILED, "import status");
+    Check(named || status == ERR_FAILED, "imported under a name without a NUL");
     imported = status == ERR_OK;
     if (imported) {
       importedKey.assign(key.data(), key.data() + key.size());
@@ -149,9 +169,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   DataBlob key{capacity, nullBuffer ? nullptr : buffer.data()};
   const int32_t status = QMCA_ExportPrivateKey(&entry, password.data(), password.length(), &key);
   Check(status == ERR_OK || status == ERR_FAILED || status == ERR_REFUSED, "export status");
-  const std::string nameText(
-      reinterpret_cast<const char*>(name.data()),
-      name.HasNul() ? std::strlen(reinterpret_cast<const char*>(name.data())) : name.size());
+  if (!named) {
+    Check(status == ERR_REFUSED && key.length == capacity, "exported under a name without a NUL");
+    for (uint32_t i = 0; i < watched; ++i) Check(buffer[i] == 0xA5, "a nameless export wrote");
+    return 0;
+  }
+  const std::string nameText(reinterpret_cast<const char*>(name.data()));
   const ExportResult result{status, key.length, capacity, nullBuffer, &buffer, &password};
   if (imported) {
     CheckExport(result, importedKey, importedPassword);

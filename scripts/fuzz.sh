@@ -11,8 +11,6 @@
 # A finding stops the script with status 1; its input is in build-fuzz/artifacts/HARNESS/.
 # The figures of each run, executions per second included, are appended to
 # build-fuzz/fuzz-summary.txt; a harness below 500 executions a second is called out.
-# Faults known and not fixed yet can be steered around with MARLINOK_FUZZ_KNOWN
-# (names in each harness's opening comment), e.g. MARLINOK_FUZZ_KNOWN=short-output.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz

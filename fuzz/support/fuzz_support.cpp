@@ -206,30 +206,18 @@ GuardedBytes::~GuardedBytes() {
 
 bool GuardedBytes::HasNul() const { return size_ != 0 && std::memchr(data_, 0, size_) != nullptr; }
 
-bool Avoid(const char* knownFault) {
-  static const std::set<std::string> known = [] {
-    std::set<std::string> names;
-    const char* list = std::getenv("MARLINOK_FUZZ_KNOWN");
-    std::string name;
-    for (const char* p = list != nullptr ? list : "";; ++p) {
-      if (*p == ',' || *p == '\0') {
-        if (!name.empty()) names.insert(name);
-        name.clear();
-        if (*p == '\0') break;
-      } else {
-        name += *p;
-      }
-    }
-    return names;
-  }();
-  return known.count(knownFault) != 0;
-}
-
 void Fail(const char* what) {
   std::fprintf(stderr, "marlinok fuzz check failed: %s\n", what);
   std::fflush(stderr);
   RemoveHiveFolder();
   std::abort();
+}
+
+std::size_t SymmetricKeyReach(uint32_t algId, uint32_t length) {
+  std::size_t reach = length;
+  if (algId == CALG_DES) reach = 8;
+  if (algId == CALG_3DES) reach = length == 24 ? 24 : 16;
+  return reach > length ? reach : length;
 }
 
 uint32_t PickSymmetricAlgorithm(Reader& in) {

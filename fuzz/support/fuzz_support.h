@@ -100,11 +100,11 @@ inline GuardedBytes TakeGuarded(Reader& in, uint32_t length) {
   return GuardedBytes(length, bytes.data(), bytes.size());
 }
 
-// Faults of the library that are known and not fixed yet can be steered
-// around, so that a run looks for the others: MARLINOK_FUZZ_KNOWN is a
-// comma-separated list of the names harnesses give them. Unset, nothing is
-// avoided.
-bool Avoid(const char* knownFault);
+// How many bytes of key memory a symmetric call with `algId` and a stated key
+// length of `length` may touch, by contract: DES reads (and fixes the parity
+// of) 8 bytes whatever the length, 3DES 24 when the length is 24 and 16
+// otherwise; RC4 and anything else `length`. Never less than `length`.
+std::size_t SymmetricKeyReach(uint32_t algId, uint32_t length);
 
 // A symmetric algorithm identifier: DES, 3DES, RC4, or any 32-bit value.
 uint32_t PickSymmetricAlgorithm(Reader& in);
