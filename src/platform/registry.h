@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace marlinok::platform {
 
@@ -135,6 +136,13 @@ struct ValueWrite {
 // kErrorNoMoreItems.
 [[nodiscard]] RegStatus EnumSubkey(const RegistryKey& key, uint32_t index, char* name,
                                    uint32_t* nameLength);
+
+// The names of all subkeys, in the registry's order. On the hive they are
+// one snapshot, whatever other processes create or delete meanwhile
+// (enumerating by index across calls can skip a key when one before it is
+// deleted); advapi32 has no snapshot, so on Windows this is EnumSubkey by
+// index.
+[[nodiscard]] RegStatus EnumSubkeyNames(const RegistryKey& key, std::vector<std::string>& names);
 
 // RegDeleteKeyA(HKEY_LOCAL_MACHINE, path): deletes a key with its values. A
 // key that has subkeys is not deleted: kErrorAccessDenied.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/registry.h"
 #include "store/registry_layout.h"
@@ -24,21 +25,20 @@ constexpr uint32_t kNameCapacity = 50;
 Status EnumerateSubkeys(const char* root, char* names, uint32_t* length) {
   RegistryKey key;
   if (OpenKey(root, key) != kErrorSuccess) return Status::StoreNotOpened;
+  // One snapshot of the names: listed one by one, a name could be skipped
+  // while other processes delete containers before it.
+  std::vector<std::string> subkeys;
   std::string list;
   uint32_t total = 0;
-  Status result = Status::Ok;
-  for (uint32_t index = 0;; ++index) {
-    char name[kNameCapacity];
-    uint32_t nameLength = kNameCapacity;
-    const RegStatus status = EnumSubkey(key, index, name, &nameLength);
-    if (status == kErrorNoMoreItems) break;
-    if (status != kErrorSuccess) {
+  Status result = EnumSubkeyNames(key, subkeys) == kErrorSuccess ? Status::Ok : Status::Refused;
+  for (const std::string& name : subkeys) {
+    if (name.size() >= kNameCapacity) {
       result = Status::Refused;
       break;
     }
-    if (index != 0) list += '|';
-    list.append(name, nameLength);
-    total += nameLength + 1;
+    if (total != 0) list += '|';
+    list += name;
+    total += static_cast<uint32_t>(name.size()) + 1;
   }
   *length = total;
   if (names != nullptr && !list.empty()) std::memcpy(names, list.c_str(), list.size() + 1);

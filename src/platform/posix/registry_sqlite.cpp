@@ -281,6 +281,28 @@ RegStatus EnumSubkey(const RegistryKey& key, uint32_t index, char* name, uint32_
   });
 }
 
+RegStatus EnumSubkeyNames(const RegistryKey& key, std::vector<std::string>& names) {
+  return WithKey(key, [&](Hive& hive, int64_t id) {
+    // One read transaction: a snapshot, whatever other writers do meanwhile.
+    return InTransaction(
+        hive,
+        [&] {
+          names.clear();
+          for (uint32_t index = 0;; ++index) {
+            Use enumerate(hive, kEnumSubkey);
+            enumerate.Int(1, id).Int(2, index);
+            const RegStatus found = StepRow(hive, id, enumerate, kErrorNoMoreItems);
+            if (found == kErrorNoMoreItems) return kErrorSuccess;
+            if (found != kErrorSuccess) return found;
+            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(enumerate.get(), 0));
+            const auto length = static_cast<size_t>(sqlite3_column_bytes(enumerate.get(), 0));
+            names.emplace_back(bytes != nullptr ? bytes : "", length);
+          }
+        },
+        kBeginRead);
+  });
+}
+
 RegStatus DeleteKey(const char* path) {
   if (path == nullptr) return kErrorInvalidParameter;
   std::vector<Component> components;

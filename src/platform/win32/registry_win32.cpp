@@ -141,6 +141,18 @@ RegStatus EnumSubkey(const RegistryKey& key, uint32_t index, char* name, uint32_
   return From(status);
 }
 
+RegStatus EnumSubkeyNames(const RegistryKey& key, std::vector<std::string>& names) {
+  names.clear();
+  std::vector<char> buffer(kMaxKeyNameLength + 1);
+  for (uint32_t index = 0;; ++index) {
+    uint32_t length = static_cast<uint32_t>(buffer.size());
+    const RegStatus status = EnumSubkey(key, index, buffer.data(), &length);
+    if (status == kErrorNoMoreItems) return kErrorSuccess;
+    if (status != kErrorSuccess) return status;
+    names.emplace_back(buffer.data(), length);
+  }
+}
+
 RegStatus DeleteKey(const char* path) {
   if (path == nullptr) return kErrorInvalidParameter;
   return From(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path));
