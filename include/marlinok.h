@@ -15,6 +15,9 @@
 
 #include <stdint.h>
 
+/* MARLINOK_VERSION ("0.1.0") and MARLINOK_VERSION_MAJOR, _MINOR, _PATCH. */
+#include "marlinok_version.h"
+
 #if defined(_WIN32)
 #define MARLINOK_CALL __stdcall
 #else

@@ -3,7 +3,8 @@
 # Does nothing when everything is already there.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libssl-dev libsqlite3-dev
-  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev valgrind)
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev valgrind
+  dpkg-dev man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed' || missing+=("$p")

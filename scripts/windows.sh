@@ -2,6 +2,8 @@
 # The Windows builds, cross-compiled with mingw-w64:
 #   build-win32/  i686: marlinok.dll as shipped (PE32), with the tests compiled but not run,
 #                 since this machine cannot execute 32-bit code; its export table is checked.
+#                 The release zip is made from it: build-win32/marlinok-VERSION-win32.zip
+#                 (scripts/windows-release.sh).
 #   build-win64/  x86-64: the same sources, whose tests run under wine64 against the Win32
 #                 backends (critical sections, GetSystemTime, the advapi32 registry).
 # OpenSSL has no mingw package: a static libcrypto is cross-built once from Debian's source and
@@ -29,7 +31,7 @@ skip_loudly() {
 # ---- toolchain ----------------------------------------------------------------
 install_toolchain() {
   local packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 dpkg-dev
-    cmake ninja-build googletest binutils)
+    cmake ninja-build googletest binutils zip unzip file)
   local missing=() p
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed' || missing+=("$p")
@@ -164,6 +166,7 @@ main() {
   configure_and_build i686 "$root/build-win32"
   bash "$root/scripts/check-pe-exports.sh" "$root/include/marlinok.h" \
     "$root/include/marlinok.def" "$root/build-win32/bin/marlinok.dll"
+  bash "$root/scripts/windows-release.sh" "$root/build-win32"
 
   say "x86-64 build (the tests under wine64)"
   configure_and_build x86_64 "$root/build-win64"

@@ -84,7 +84,8 @@ const std::vector<const Command*>& Commands() {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: marlinok-tool [--registry PATH] COMMAND [ARGS...]   (COMMAND --help for details)\n";
+    "usage: marlinok-tool [--registry PATH] COMMAND [ARGS...]   (COMMAND --help for details)\n"
+    "       marlinok-tool --help | --version\n";
 
 void PrintHelp(FILE* out) {
   std::fprintf(out, "%s\n", kUsage);
@@ -100,6 +101,10 @@ int RunCommand(const std::vector<std::string>& args) {
   const std::string& name = args[0];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintHelp(stdout);
+    return kExitOk;
+  }
+  if (name == "--version") {
+    std::printf("marlinok-tool %s\n", MARLINOK_VERSION);
     return kExitOk;
   }
   for (const Command* command : Commands()) {
@@ -201,6 +206,8 @@ int RunTool(const std::vector<std::string>& args) {
   }
   return result;
 }
+
+const char* ToolUsage() { return kUsage; }
 
 std::string StatusName(int32_t status) {
   switch (status) {

@@ -77,6 +77,9 @@ bool ParseArgs(const Command& command, const std::vector<std::string>& args, Arg
 // afterwards, so the tool can also be run in-process.
 int RunTool(const std::vector<std::string>& args);
 
+// The tool's usage lines, as --help prints them above the commands.
+const char* ToolUsage();
+
 // "ERR_FAILED" for -1 and so on; the decimal value for a status without a name.
 std::string StatusName(int32_t status);
 

@@ -28,6 +28,7 @@ check "one-line error" 1 "$(wc -l <"$work/err")"
 check "unknown command" 64 $?
 "$tool" digest --help >/dev/null
 check "digest --help" 0 $?
+check "--version" 1 "$("$tool" --version | grep -cE '^marlinok-tool [0-9]+\.[0-9]+\.[0-9]+$')"
 
 # Token commands on a hive of this run's own.
 export MARLINOK_REGISTRY=$work/hive.db
