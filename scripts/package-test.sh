@@ -15,11 +15,8 @@ jobs=${MARLINOK_JOBS:-2}
 "$root/scripts/install-deps.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-say() { printf '== package: %s\n' "$*"; }
-fail() {
-  printf '== package: FAILED: %s\n' "$*" >&2
-  exit 1
-}
+log_name="package"
+. "$root/scripts/messages.sh"
 version=$(sed -n 's/^project(marlinok VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 [ -n "$version" ] || fail "no project version in CMakeLists.txt"
 

@@ -10,11 +10,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build-win32}" && pwd)
 tools=i686-w64-mingw32
-say() { printf '== windows release: %s\n' "$*"; }
-fail() {
-  printf '== windows release: FAILED: %s\n' "$*" >&2
-  exit 1
-}
+log_name="windows release"
+. "$root/scripts/messages.sh"
 version=$(sed -n 's/^#define MARLINOK_VERSION "\(.*\)"$/\1/p' "$build/include/marlinok_version.h")
 [ -n "$version" ] || fail "no MARLINOK_VERSION in $build/include/marlinok_version.h"
 name=marlinok-$version-win32

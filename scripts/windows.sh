@@ -19,7 +19,8 @@ jobs=${MARLINOK_JOBS:-2}
 run_tests=1
 [ "${1:-}" = "--no-tests" ] && run_tests=0
 
-say() { printf '== windows: %s\n' "$*"; }
+log_name=windows
+. "$root/scripts/messages.sh"
 
 skip_loudly() {
   local banner='!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!'
