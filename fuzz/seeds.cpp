@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli.h"
 #include "marlinok.h"
 #include "platform/registry.h"
 #include "support/fuzz_support.h"
@@ -155,6 +156,47 @@ Bytes ExportBlob(const std::string& ref, bool privateBlob) {
       ERR_OK)
     Fail("seed blob");
   return blob;
+}
+
+// marlinok-tool command lines in tool_fuzz's encoding: a first byte that is
+// not a multiple of 8 (no --registry), the command's index, the token count,
+// then per token a kind (0 option, 1 file, 2 word) and its index; then the
+// files in0, in1 and key (a length byte counting pairs of bytes) and standard
+// input. File indexes are those of tool_fuzz's list: in0, in1, key, ... out.
+void WriteToolSeeds(const Bytes& publicBlob, const Bytes& privateBlob) {
+  enum : uint8_t { kOption = 0, kFile = 1, kWord = 2 };
+  enum : uint8_t { kIn0 = 0, kIn1 = 1, kKey = 2, kOut = 6 };
+  const uint8_t kAlpha = 0;  // the container every run finds
+  const auto files = [&](Bytes& seed) {
+    for (const Bytes* file : {&publicBlob, &privateBlob}) {
+      Bytes even = *file;
+      if (even.size() % 2) even.push_back(0);
+      seed.push_back(static_cast<uint8_t>(even.size() / 2));
+      Append(seed, even);
+    }
+    seed.push_back(12);
+    for (uint8_t i = 0; i < 24; ++i) seed.push_back(static_cast<uint8_t>(0x25 * i + 3));
+    AppendText(seed, "abc");
+  };
+  const auto& commands = tool::Commands();
+  for (std::size_t c = 0; c < commands.size(); ++c) {
+    const tool::Command& command = *commands[c];
+    const bool genkey = std::string(command.name) == "genkey";
+    // The command on the container and the first input, then with each option.
+    Bytes plain{1, static_cast<uint8_t>(c), 3, kWord, kAlpha, kFile, kIn0, kFile, kOut};
+    files(plain);
+    Write("tool_fuzz", plain);
+    for (std::size_t o = 0; o < command.options.size() && o < 255; ++o) {
+      const tool::Option& option = command.options[o];
+      Bytes seed{1, static_cast<uint8_t>(c), 4, kWord, kAlpha, kOption, static_cast<uint8_t>(o)};
+      if (genkey && std::string(option.name) == "--bits") seed.push_back(1);  // 512
+      seed.push_back(kFile);
+      seed.push_back(option.value != nullptr ? kIn1 : kIn0);
+      seed.insert(seed.end(), {kFile, kKey});
+      files(seed);
+      Write("tool_fuzz", seed);
+    }
+  }
 }
 
 }  // namespace
@@ -350,6 +392,8 @@ int main(int argc, char** argv) {
     Append(seed, pair.privateRecord.bytes + 772, 128);
     Write("mp_differential_fuzz", seed);
   }
+  WriteToolSeeds(ExportBlob(KeyReference("k528", "PukSig"), false),
+                 ExportBlob(KeyReference("k528", "PvkSig"), true));
   WriteHiveSeeds();
   std::printf("%d seeds written to %s\n", g_count, g_root.c_str());
   return 0;

@@ -28,7 +28,8 @@ namespace {
 const char kContainerRoot[] = "Software\\Quillmar\\SoftContainerSimulator";
 
 // Files the arguments may name: the inputs written for each run, a folder, a
-// file that is not a hive, one that does not exist, and the output.
+// file that is not a hive, one that does not exist, and the output. The seed
+// program (seeds.cpp) names them by index.
 const char* const kFiles[] = {"in0",        "in1",     "key", "folder",
                               "garbage.db", "missing", "out", "/dev/null"};
 const char* const kWords[] = {
@@ -132,8 +133,8 @@ int gStderr = -1;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  // The seed program writes no seeds for this harness: a corpus folder named
-  // on the command line that does not exist yet is made empty, not an error.
+  // A corpus folder named on the command line that does not exist yet is
+  // made empty, not an error.
   for (int i = 1; i < *argc; ++i) {
     struct stat info {};
     if ((*argv)[i][0] != '-' && stat((*argv)[i], &info) != 0) mkdir((*argv)[i], 0755);
