@@ -12,6 +12,9 @@
 
 #include <algorithm>
 
+#include "core/byte_order.h"
+#include "core/wipe.h"
+
 namespace marlinok::symmetric {
 namespace {
 
@@ -45,9 +48,16 @@ bool ScheduleCheckedKey(const uint8_t* key, DesKeySchedule& schedule) noexcept {
 }
 
 void DesBlock(const DesKeySchedule& schedule, uint8_t* block, Direction direction) noexcept {
-  // The block is read whole before the result is stored, so in place is safe.
-  DES_ecb_encrypt(reinterpret_cast<const_DES_cblock*>(block), reinterpret_cast<DES_cblock*>(block),
-                  Native(schedule), NativeDirection(direction));
+  // The block as DES_ecb_encrypt would take it (two little-endian halves),
+  // but through DES_encrypt1: DES_ecb_encrypt's module also holds
+  // DES_options, whose string and error helpers would link the library's
+  // initialisation, and with it most of libcrypto, into a static build. The
+  // block is read whole before the result is stored, so in place is safe.
+  DES_LONG halves[2] = {LoadLe32(block), LoadLe32(block + 4)};
+  DES_encrypt1(halves, Native(schedule), NativeDirection(direction));
+  StoreLe32(block, static_cast<uint32_t>(halves[0]));
+  StoreLe32(block + 4, static_cast<uint32_t>(halves[1]));
+  SecureWipeObject(halves);
 }
 
 void TripleDesBlock(const TripleDesKeySchedule& schedule, uint8_t* block,
