@@ -310,39 +310,29 @@ TEST(RegistryHive, HiveOfAnotherUserIsRefused) {
   EXPECT_NE(problem.find("belongs to user 65534"), std::string::npos) << problem;
 }
 
-// An SQLite database of another program is never written, even when it holds
-// no table yet but carries a version of its own.
-TEST(RegistryHive, EmptyDatabaseMarkedByAnotherProgramIsRefusedAndKept) {
-  TempHive scratch;
-  const std::string path = scratch.Folder() + "/theirs.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 7;", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
-  chmod(path.c_str(), 0600);
-  const std::string before = FileText(path);
-  ScopedVariable variable("MARLINOK_REGISTRY", path.c_str());
-  EXPECT_EQ(CreateAndClose("Software"), kErrorBadDb);
-  EXPECT_EQ(FileText(path), before);
-  EXPECT_FALSE(Exists(path + "-wal"));
-}
-
-// Files the hive would have to rewrite to use are refused untouched: one too
-// short to be a database (SQLite would take it for an empty one), and one
-// with the hive's marks but without its tables.
+// Files the hive would have to rewrite to use are refused untouched: an SQLite
+// database of another program (with no table yet, but a version of its own),
+// a file too short to be a database (SQLite would take it for an empty one),
+// and one with the hive's marks but without its tables.
 TEST(RegistryHive, FilesThatOnlyLookUsableAreRefusedAndKept) {
   TempHive scratch;
-  const std::string shortFile = scratch.Folder() + "/short.db";
-  WriteFile(shortFile, "x");
-  const std::string hollow = scratch.Folder() + "/hollow.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(hollow.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "PRAGMA application_id = 1296781895; PRAGMA user_version = 1;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
-  for (const std::string& path : {shortFile, hollow}) {
+  struct Case {
+    const char* name;
+    const char* pragmas;  // null: the file is one byte
+  };
+  for (const Case& c :
+       {Case{"theirs.db", "PRAGMA user_version = 7;"}, Case{"short.db", nullptr},
+        Case{"hollow.db", "PRAGMA application_id = 1296781895; PRAGMA user_version = 1;"}}) {
+    const std::string path = scratch.Folder() + "/" + c.name;
     SCOPED_TRACE(path);
+    if (c.pragmas == nullptr) {
+      WriteFile(path, "x");
+    } else {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(db, c.pragmas, nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    }
     chmod(path.c_str(), 0600);
     const std::string before = FileText(path);
     ScopedVariable variable("MARLINOK_REGISTRY", path.c_str());
