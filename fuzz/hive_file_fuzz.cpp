@@ -7,10 +7,9 @@
 //
 // Whatever the file holds, nothing crashes or hangs, and:
 // - a file that is not a hive (not SQLite, another application's database, a
-//   hive of another format version, a hive without its two tables and their
-//   columns) is never
-//   written: its bytes and its modification time stay, and nothing is created
-//   in it;
+//   hive of another format version, a hive without its two tables and the
+//   columns the library uses) is never written: its bytes and its
+//   modification time stay, and nothing is created in it;
 // - an empty file or an empty database may be made a hive;
 // - a hive stays a hive: after the calls it still has its identity and its
 //   tables, and SQLite's quick check finds nothing wrong where it found
@@ -90,12 +89,16 @@ Verdict Judge(const Bytes& file) {
       verdict.kind = Kind::Adoptable;
     } else if (id == 0x4d4b5247 && version == 1) {
       verdict.identity = true;
-      // Both tables, with the columns the library uses.
-      std::string keys, values;
-      if (one("SELECT group_concat(name) FROM pragma_table_info('hive_keys')", &keys, nullptr) &&
-          one("SELECT group_concat(name) FROM pragma_table_info('hive_values')", &values,
-              nullptr) &&
-          keys == "id,parent,name,fold" && values == "key,name,fold,type,data") {
+      // Both tables, with the columns the library uses (a column more is
+      // harmless: the library names the columns it writes).
+      int64_t keys = 0, values = 0;
+      if (one("SELECT count(*) FROM pragma_table_info('hive_keys') "
+              "WHERE name IN ('id', 'parent', 'name', 'fold')",
+              nullptr, &keys) &&
+          one("SELECT count(*) FROM pragma_table_info('hive_values') "
+              "WHERE name IN ('key', 'name', 'fold', 'type', 'data')",
+              nullptr, &values) &&
+          keys == 4 && values == 5) {
         verdict.kind = Kind::Hive;
         std::string check;
         verdict.sound = one("PRAGMA quick_check", &check, nullptr) && check == "ok";
