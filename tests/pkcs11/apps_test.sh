@@ -57,7 +57,10 @@ public_pem() {  # public_pem ID OUT
 if [ -n "$tool" ]; then
   export MARLINOK_REGISTRY=$work/hive/registry.db
   mkdir -m 700 "$work/hive"
+  # A fresh hive has no token until its first container; the PIN outlives it.
+  ok "a token in the fresh hive" "$tool" create setup
   ok "the token's PIN is set with marlinok-tool" "$tool" pin set "$pin"
+  ok "the first container goes again" "$tool" delete setup
   softhsm=0
 else
   mkdir "$work/tokens"

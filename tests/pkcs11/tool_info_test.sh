@@ -28,8 +28,8 @@ same "the p11-kit line" 1 "$(grep -c "^p11-kit:     module: $path " "$work/info"
 same "the openssl.cnf line" 1 "$(grep -c "MODULE_PATH = $path\$" "$work/info")"
 
 # The printed lines, run as printed (the PIN added to the engine's key URI).
-"$tool" pin set 1234 >/dev/null
 "$tool" genkey printed --bits 1024 >/dev/null
+"$tool" pin set 1234 >/dev/null
 line() { sed -n "s/^$1: *//p" "$work/info"; }
 eval "$(line ssh-keygen)" >"$work/ssh" 2>&1
 same "the ssh-keygen line runs" 0 $?
