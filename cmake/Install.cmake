@@ -38,13 +38,13 @@ if(TARGET marlinok_pkcs11)
   endif()
   # Written when installing, so that it names the module where it actually is.
   install(CODE "
-    set(libdir "${CMAKE_INSTALL_LIBDIR}")
-    if(NOT IS_ABSOLUTE "\${libdir}")
-      set(libdir "\${CMAKE_INSTALL_PREFIX}/\${libdir}")
+    set(libdir \"${CMAKE_INSTALL_LIBDIR}\")
+    if(NOT IS_ABSOLUTE \"\${libdir}\")
+      set(libdir \"\${CMAKE_INSTALL_PREFIX}/\${libdir}\")
     endif()
-    file(WRITE "${PROJECT_BINARY_DIR}/marlinok.module"
-      "# marlinok's PKCS #11 module, for p11-kit\nmodule: \${libdir}/pkcs11/$<TARGET_FILE_NAME:marlinok_pkcs11>\n")"
-    COMPONENT Runtime)
+    file(WRITE \"${PROJECT_BINARY_DIR}/marlinok.module\" \"# marlinok's PKCS #11 module, for p11-kit
+module: \${libdir}/pkcs11/$<TARGET_FILE_NAME:marlinok_pkcs11>
+\")" COMPONENT Runtime)
   install(FILES ${PROJECT_BINARY_DIR}/marlinok.module
     DESTINATION ${MARLINOK_P11KIT_MODULE_CONFIGS} COMPONENT Runtime)
 endif()
