@@ -187,6 +187,11 @@ ok "plain openssl verify accepts the self-signed certificate" \
   openssl verify -CAfile "$work/cert.pem" "$work/cert.pem"
 same "the certificate holds alpha's public key" "$(cat "$work/alpha.pem")" \
   "$(openssl x509 -in "$work/cert.pem" -noout -pubkey 2>/dev/null)"
+ok "the same with the module in PKCS11_MODULE_PATH, no openssl.cnf" \
+  env PKCS11_MODULE_PATH="$module" openssl req -new -x509 -days 7 -subj /CN=alpha -engine pkcs11 \
+  -keyform engine -key "pkcs11:object=alpha;type=private;pin-value=$pin" -out "$work/cert2.pem"
+same "that certificate holds alpha's public key" "$(cat "$work/alpha.pem")" \
+  "$(openssl x509 -in "$work/cert2.pem" -noout -pubkey 2>/dev/null)"
 
 # ---- ssh-keygen -D --------------------------------------------------------------
 ok "ssh-keygen -D lists the token's public keys" ssh-keygen -D "$module"
