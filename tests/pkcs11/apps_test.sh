@@ -14,6 +14,7 @@ module=$1
 tool=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# shellcheck source=../tools/checks.sh
 source "$(dirname "$0")/../tools/checks.sh"
 pin=4711
 export HOME=$work/home # p11-kit's user configuration, nothing of the real one
@@ -75,7 +76,7 @@ fi
 ok "pkcs11-tool --list-mechanisms" p11 --list-mechanisms
 for mechanism in RSA-PKCS-KEY-PAIR-GEN RSA-PKCS RSA-X-509 SHA1-RSA-PKCS SHA256-RSA-PKCS \
   SHA384-RSA-PKCS SHA512-RSA-PKCS RSA-PKCS-PSS SHA256-RSA-PKCS-PSS RSA-PKCS-OAEP; do
-  same "mechanism $mechanism listed" 1 "$(grep -c "^  $mechanism[ ,]" "$log")"
+  same "mechanism $mechanism listed" 1 "$(grep -c "^  ${mechanism}[ ,]" "$log")"
 done
 [ -n "$tool" ] && same "the list says nothing of hardware" 0 "$(grep -c '\<hw\>' "$log")"
 

@@ -7,6 +7,7 @@ set -uo pipefail
 tool=$1 module=$2 library=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# shellcheck source=../tools/checks.sh
 source "$(dirname "$0")/../tools/checks.sh"
 export MARLINOK_REGISTRY=$work/hive/registry.db
 mkdir -m 700 "$work/hive"
