@@ -89,6 +89,7 @@ ok "--list-objects after the key pair" p11user --list-objects
 same "a private key labelled alpha" 1 "$(grep -A1 '^Private Key Object; RSA' "$log" | grep -c 'label: *alpha$')"
 same "a 2048-bit public key" 1 "$(grep -c '^Public Key Object; RSA 2048 bits' "$log")"
 ok "the public key read out" public_pem 01 "$work/alpha.pem"
+[ -n "$tool" ] && "$tool" list >"$work/list-alpha" 2>&1
 same "its modulus is 2048 bits" "Public-Key: (2048 bit)" \
   "$(openssl pkey -pubin -in "$work/alpha.pem" -noout -text 2>/dev/null | head -1)"
 
@@ -215,16 +216,19 @@ fi
 if [ -n "$tool" ]; then
   ok "marlinok-tool genkey beta --bits 2048" "$tool" genkey beta --bits 2048
   ok "marlinok-tool export beta" "$tool" export beta -o "$work/beta.pem"
-  ok "--sign SHA1-RSA-PKCS with the tool's key (--label beta)" p11user --sign \
-    --mechanism SHA1-RSA-PKCS --label beta -i "$work/data" -o "$work/sig-beta"
+  # pkcs11-tool --sign picks its key by --id (a --label alone is not looked at).
+  ok "--list-objects shows the tool's key" p11user --list-objects --type privkey
+  beta_id=$(awk '/^ *label: *beta$/ {found = 1; next} found && /^ *ID:/ {print $2; exit}' "$log")
+  same "the tool's key has a CKA_ID" 1 "$([ -n "$beta_id" ] && echo 1 || echo 0)"
+  ok "--sign SHA1-RSA-PKCS with the tool's key (label beta, --id $beta_id)" p11user --sign \
+    --mechanism SHA1-RSA-PKCS --id "$beta_id" -i "$work/data" -o "$work/sig-beta"
   ok "openssl verifies it with the tool's export" openssl dgst -sha1 -verify "$work/beta.pem" \
     -signature "$work/sig-beta" "$work/data"
   ok "marlinok-tool verify accepts the module's signature" "$tool" verify beta "$work/data" \
     "$work/sig-beta"
 
-  # The container the module made for alpha: the one that is not beta.
-  "$tool" list >"$work/list" 2>&1
-  line=$(grep -v '^beta	' "$work/list")
+  # The container the module made for alpha: the only one after its --keypairgen.
+  line=$(cat "$work/list-alpha")
   same "the module's key pair is one container" 1 "$(grep -c . <<<"$line")"
   container=$(cut -f1 <<<"$line")
   pair=()
