@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev valgrind
-  dpkg-dev man-db)
+  dpkg-dev man-db libp11-kit-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed' || missing+=("$p")
