@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "core/locks.h"
 #include "core/wipe.h"
@@ -134,22 +135,98 @@ CK_RV ReadPair(const ObjectRef& ref, PairState* state) {
   return CKR_OK;
 }
 
+Bytes ModulusOf(const rsa::PublicKeyRecord& record);
+
+// What a pair's two objects are made of: its public record and export flag,
+// and the attributes the module keeps for it.
+struct PairData {
+  PairState state;
+  Bytes modulus;
+  Bytes hash;  // SHA-1 of the modulus, the default CKA_ID
+  AttributeList extras;
+};
+
+// Token objects as last read, valid while the registry's stamp is unchanged.
+// One lock: a read of the hive that fills it is made once, whoever asks.
+class TokenCache {
+ public:
+  std::mutex mutex;
+
+  // Under `mutex`: forgets everything when the registry was written since.
+  void Refresh() {
+    platform::RegistryStamp now;
+    const bool read = platform::ReadRegistryStamp(now);
+    if (read && valid_ && now == stamp_) return;
+    listed = false;
+    stored.clear();
+    pairs.clear();
+    moduleObjects.clear();
+    valid_ = read;
+    stamp_ = now;
+  }
+  // Whether what is read now may be kept.
+  bool Keeps() const { return valid_; }
+
+  bool listed = false;
+  std::vector<ObjectRef> stored;
+  std::map<std::string, std::shared_ptr<const PairData>> pairs;
+  std::map<std::string, AttributeList> moduleObjects;
+
+ private:
+  bool valid_ = false;
+  platform::RegistryStamp stamp_;
+};
+
+TokenCache& Cache() {
+  static TokenCache* cache = new TokenCache();  // never destroyed: calls may race the exit
+  return *cache;
+}
+
+std::string PairKey(const ObjectRef& ref) {
+  return std::string(ref.exchange ? "x" : "s") + ref.container;
+}
+
+// Under the cache's lock.
+CK_RV LoadPairData(TokenCache& cache, const ObjectRef& ref, std::shared_ptr<const PairData>* out) {
+  const std::string key = PairKey(ref);
+  auto found = cache.pairs.find(key);
+  if (found != cache.pairs.end()) {
+    *out = found->second;
+    return CKR_OK;
+  }
+  auto data = std::make_shared<PairData>();
+  if (const CK_RV rv = ReadPair(ref, &data->state); rv != CKR_OK) return rv;
+  data->modulus = ModulusOf(data->state.publicRecord);
+  data->hash = Digest(CKM_SHA_1, data->modulus.data(), data->modulus.size());
+  data->extras = ReadPairAttributes(ref.container, ref.exchange, data->hash);
+  if (cache.Keeps()) cache.pairs.emplace(key, data);
+  *out = std::move(data);
+  return CKR_OK;
+}
+
 Bytes ModulusOf(const rsa::PublicKeyRecord& record) {
   return Stripped(record.bytes + rsa::kModulusOffset, rsa::RSA_MODULUS_BYTES);
 }
 
 CK_RV LoadPairObject(const ObjectRef& ref, LoadedObject* out) {
-  PairState pair;
-  if (const CK_RV rv = ReadPair(ref, &pair); rv != CKR_OK) return rv;
+  std::shared_ptr<const PairData> data;
+  {
+    TokenCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    cache.Refresh();
+    if (const CK_RV rv = LoadPairData(cache, ref, &data); rv != CKR_OK) return rv;
+  }
+  const PairState& pair = data->state;
   const bool isPrivate = ref.kind == ObjectKind::PrivateKey;
-  const Bytes modulus = ModulusOf(pair.publicRecord);
-  const Bytes hash = Digest(CKM_SHA_1, modulus.data(), modulus.size());
-  const AttributeList extras = ReadPairAttributes(ref.container, ref.exchange, hash);
+  const Bytes& modulus = data->modulus;
+  const Bytes& hash = data->hash;
+  const AttributeList& extras = data->extras;
   const Bytes* id = FindAttribute(extras, CKA_ID);
   const Bytes* label = FindAttribute(extras, CKA_LABEL);
   const Bytes* subject = FindAttribute(extras, CKA_SUBJECT);
   const Bytes* local = FindAttribute(extras, CKA_LOCAL);
   const bool isLocal = local != nullptr && local->size() == 1 && (*local)[0] != 0;
+  out->publicRecord = pair.publicRecord;
 
   AttributeList& a = out->attributes;
   a.clear();
@@ -179,9 +256,10 @@ CK_RV LoadPairObject(const ObjectRef& ref, LoadedObject* out) {
                                              rsa::RSA_MODULUS_BYTES)});
   if (isPrivate) {
     a.push_back({CKA_SENSITIVE, BoolBytes(true)});
-    a.push_back({CKA_ALWAYS_SENSITIVE, BoolBytes(true)});
+    // Only a key made on the token was sensitive and unextractable all along.
+    a.push_back({CKA_ALWAYS_SENSITIVE, BoolBytes(isLocal)});
     a.push_back({CKA_EXTRACTABLE, BoolBytes(pair.exportable)});
-    a.push_back({CKA_NEVER_EXTRACTABLE, BoolBytes(!pair.exportable)});
+    a.push_back({CKA_NEVER_EXTRACTABLE, BoolBytes(isLocal && !pair.exportable)});
     a.push_back({CKA_SIGN, BoolBytes(true)});
     a.push_back({CKA_SIGN_RECOVER, BoolBytes(false)});
     a.push_back({CKA_DECRYPT, BoolBytes(ref.exchange)});
@@ -518,6 +596,10 @@ void ObjectTable::Clear() {
 }
 
 std::vector<ObjectRef> ListStoredObjects() {
+  TokenCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  cache.Refresh();
+  if (cache.listed) return cache.stored;
   std::vector<ObjectRef> refs;
   {
     RegistryKey root;
@@ -549,6 +631,10 @@ std::vector<ObjectRef> ListStoredObjects() {
     ref.name = name;
     refs.push_back(ref);
   }
+  if (cache.Keeps()) {
+    cache.stored = refs;
+    cache.listed = true;
+  }
   return refs;
 }
 
@@ -561,9 +647,20 @@ CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out) {
       rv = LoadPairObject(ref, out);
       break;
     case ObjectKind::ModuleObject: {
-      AttributeList list;
-      if (!ReadTokenObject(ref.name, &list)) return CKR_OBJECT_HANDLE_INVALID;
-      FillLoaded(list, true, out);
+      TokenCache& cache = Cache();
+      std::lock_guard<std::mutex> lock(cache.mutex);
+      cache.Refresh();
+      auto found = cache.moduleObjects.find(ref.name);
+      if (found == cache.moduleObjects.end()) {
+        AttributeList list;
+        if (!ReadTokenObject(ref.name, &list)) return CKR_OBJECT_HANDLE_INVALID;
+        if (!cache.Keeps()) {
+          FillLoaded(list, true, out);
+          break;
+        }
+        found = cache.moduleObjects.emplace(ref.name, std::move(list)).first;
+      }
+      FillLoaded(found->second, true, out);
       break;
     }
     case ObjectKind::SessionObject: {

@@ -3,8 +3,9 @@
 // module's own area are token objects beside them; secret keys (and objects
 // an application makes with CKA_TOKEN false) are session objects, held in
 // memory. Handles are stable: the same object keeps its handle across
-// searches. Token objects are read from the hive each time they are used, so
-// a pair another process deleted answers CKR_OBJECT_HANDLE_INVALID.
+// searches. Token objects are read from the hive, and kept in a cache only as
+// long as the registry's stamp shows no write since (by any process), so a
+// pair another process deleted answers CKR_OBJECT_HANDLE_INVALID.
 #ifndef MARLINOK_PKCS11_OBJECTS_H
 #define MARLINOK_PKCS11_OBJECTS_H
 
@@ -17,6 +18,7 @@
 #include "core/secret_buffer.h"
 #include "pkcs11/attribute_store.h"
 #include "pkcs11/pkcs11_api.h"
+#include "rsa/key_record.h"
 
 namespace marlinok::pkcs11 {
 
@@ -48,7 +50,8 @@ struct LoadedObject {
   bool isPrivate = false;
   bool isToken = false;
   CK_OBJECT_CLASS objectClass = CKO_DATA;
-  uint32_t modulusBits = 0;  // key objects
+  uint32_t modulusBits = 0;             // key objects
+  rsa::PublicKeyRecord publicRecord{};  // key objects
 };
 
 // Handles and the objects they name. Not locked: the module's lock guards it.

@@ -122,6 +122,9 @@ TEST_F(ObjectTest, PrivateObjectsAreHiddenUntilLogin) {
 TEST_F(ObjectTest, AnotherProcessDeletingThePairInvalidatesItsHandles) {
   const CK_SESSION_HANDLE session = OpenWithLogin();
   const auto [privateKey, publicKey] = GeneratePair(session, 512, "doomed", {});
+  // The module has read the pair (and may keep what it read).
+  EXPECT_EQ(Find(session, {}).size(), 2u);
+  EXPECT_EQ(Attribute(session, privateKey, CKA_LABEL), FromText("doomed"));
   // Another process sees the pair and removes its container.
   const pid_t child = fork();
   if (child == 0) {
