@@ -345,8 +345,11 @@ CK_RV TakeTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count,
                    const TemplateRule (&classRules)[N], AttributeList* list) {
   for (CK_ULONG i = 0; i < count; ++i) {
     const CK_ATTRIBUTE& a = attributes[i];
+    const TemplateRule vendor{a.type, TemplateRule::Any};
     const TemplateRule* rule = FindRule(kCommonRules, a.type);
     if (rule == nullptr) rule = FindRule(classRules, a.type);
+    // An application's own attributes (CKA_VENDOR_DEFINED and above) are kept as given.
+    if (rule == nullptr && a.type >= CKA_VENDOR_DEFINED) rule = &vendor;
     if (rule == nullptr) return CKR_ATTRIBUTE_TYPE_INVALID;
     if (a.pValue == nullptr && a.ulValueLen != 0) return CKR_ATTRIBUTE_VALUE_INVALID;
     if (rule->shape == TemplateRule::Bool && a.ulValueLen != sizeof(CK_BBOOL))

@@ -311,6 +311,11 @@ TEST_F(ObjectTest, DataObjectsPrivateOnesNeedLogin) {
   attributes.back() = Attr(CKA_MODULUS, value);
   EXPECT_EQ(p11()->C_CreateObject(session, attributes.data(), attributes.size(), &object),
             CKR_ATTRIBUTE_TYPE_INVALID);
+  // An application's own attributes are kept.
+  attributes.back() = Attr(CKA_VENDOR_DEFINED + 5, value);
+  ASSERT_EQ(p11()->C_CreateObject(session, attributes.data(), attributes.size(), &object), CKR_OK);
+  EXPECT_EQ(Attribute(session, object, CKA_VENDOR_DEFINED + 5), value);
+  ASSERT_EQ(p11()->C_DestroyObject(session, object), CKR_OK);
   // A session object goes with its session.
   attributes.pop_back();
   attributes[1] = Attr(CKA_TOKEN, &kFalse);
