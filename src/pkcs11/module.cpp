@@ -778,7 +778,7 @@ MARLINOK_PKCS11_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE handle,
       std::vector<ObjectRef> matching;
       for (const ObjectRef& ref : candidates) {
         LoadedObject loaded;
-        if (LoadObject(ref, loggedIn, &loaded) != CKR_OK) continue;
+        if (LoadObject(ref, loggedIn, &loaded, false) != CKR_OK) continue;
         if (Matches(loaded, attributes, count)) matching.push_back(ref);
       }
       ModuleAccess access;

@@ -18,6 +18,7 @@
 #include "store/containers.h"
 #include "store/key_record_store.h"
 #include "store/registry_layout.h"
+#include "store/value_reader.h"
 #include "token/stored_records.h"
 
 namespace marlinok::pkcs11 {
@@ -111,27 +112,29 @@ struct PairState {
   bool exportable = false;
 };
 
+// A pair of the open container `key`: present when both records are there.
+bool ReadPairFromKey(const RegistryKey& key, bool exchange, PairState* state) {
+  const store::PairValueNames& kind = Kind(exchange);
+  SecretBuffer record;  // a public record: nothing secret, but the reader's type
+  if (store::ReadWholeValue(key, kind.publicRecord, &record) != kErrorSuccess ||
+      record.size() < sizeof state->publicRecord.bytes || !ValuePresent(key, kind.privateRecord))
+    return false;
+  std::memcpy(state->publicRecord.bytes, record.data(), sizeof state->publicRecord.bytes);
+  const uint32_t bits = rsa::ReadModulusBits(state->publicRecord.bytes);
+  if (bits == 0 || bits > 8 * rsa::RSA_MODULUS_BYTES) return false;
+  uint8_t flag[4] = {};
+  uint32_t size = sizeof flag;
+  state->exportable = QueryValue(key, kind.exportFlag, nullptr, flag, &size) == kErrorSuccess &&
+                      size >= 1 && (flag[0] & 1) != 0;
+  return true;
+}
+
 CK_RV ReadPair(const ObjectRef& ref, PairState* state) {
   if (!store::IsValidContainerName(ref.container.c_str())) return CKR_OBJECT_HANDLE_INVALID;
-  const store::PairValueNames& kind = Kind(ref.exchange);
-  {
-    RegistryKey key;
-    if (OpenKey(store::ContainerPath(ref.container.c_str()).c_str(), key) != kErrorSuccess)
-      return CKR_OBJECT_HANDLE_INVALID;
-    if (!ValuePresent(key, kind.publicRecord) || !ValuePresent(key, kind.privateRecord))
-      return CKR_OBJECT_HANDLE_INVALID;
-    uint8_t flag[4] = {};
-    uint32_t size = sizeof flag;
-    state->exportable = QueryValue(key, kind.exportFlag, nullptr, flag, &size) == kErrorSuccess &&
-                        size >= 1 && (flag[0] & 1) != 0;
-  }
-  const std::string reference = RecordReference(ref, false);
-  const DataBlob blob{static_cast<uint32_t>(reference.size() + 1),
-                      reinterpret_cast<uint8_t*>(const_cast<char*>(reference.c_str()))};
-  if (token::ReadStoredRecord(&blob, &state->publicRecord) != Status::Ok)
+  RegistryKey key;
+  if (OpenKey(store::ContainerPath(ref.container.c_str()).c_str(), key) != kErrorSuccess ||
+      !ReadPairFromKey(key, ref.exchange, state))
     return CKR_OBJECT_HANDLE_INVALID;
-  const uint32_t bits = rsa::ReadModulusBits(state->publicRecord.bytes);
-  if (bits == 0 || bits > 8 * rsa::RSA_MODULUS_BYTES) return CKR_OBJECT_HANDLE_INVALID;
   return CKR_OK;
 }
 
@@ -186,6 +189,13 @@ std::string PairKey(const ObjectRef& ref) {
   return std::string(ref.exchange ? "x" : "s") + ref.container;
 }
 
+// What follows from the records: the modulus, its hash, the module's attributes.
+void CompletePairData(const ObjectRef& ref, PairData* data) {
+  data->modulus = ModulusOf(data->state.publicRecord);
+  data->hash = Digest(CKM_SHA_1, data->modulus.data(), data->modulus.size());
+  data->extras = ReadPairAttributes(ref.container, ref.exchange, data->hash);
+}
+
 // Under the cache's lock.
 CK_RV LoadPairData(TokenCache& cache, const ObjectRef& ref, std::shared_ptr<const PairData>* out) {
   const std::string key = PairKey(ref);
@@ -196,9 +206,7 @@ CK_RV LoadPairData(TokenCache& cache, const ObjectRef& ref, std::shared_ptr<cons
   }
   auto data = std::make_shared<PairData>();
   if (const CK_RV rv = ReadPair(ref, &data->state); rv != CKR_OK) return rv;
-  data->modulus = ModulusOf(data->state.publicRecord);
-  data->hash = Digest(CKM_SHA_1, data->modulus.data(), data->modulus.size());
-  data->extras = ReadPairAttributes(ref.container, ref.exchange, data->hash);
+  CompletePairData(ref, data.get());
   if (cache.Keeps()) cache.pairs.emplace(key, data);
   *out = std::move(data);
   return CKR_OK;
@@ -208,12 +216,12 @@ Bytes ModulusOf(const rsa::PublicKeyRecord& record) {
   return Stripped(record.bytes + rsa::kModulusOffset, rsa::RSA_MODULUS_BYTES);
 }
 
-CK_RV LoadPairObject(const ObjectRef& ref, LoadedObject* out) {
+CK_RV LoadPairObject(const ObjectRef& ref, bool refresh, LoadedObject* out) {
   std::shared_ptr<const PairData> data;
   {
     TokenCache& cache = Cache();
     std::lock_guard<std::mutex> lock(cache.mutex);
-    cache.Refresh();
+    if (refresh) cache.Refresh();
     if (const CK_RV rv = LoadPairData(cache, ref, &data); rv != CKR_OK) return rv;
   }
   const PairState& pair = data->state;
@@ -614,12 +622,14 @@ std::vector<ObjectRef> ListStoredObjects() {
         if (OpenKey(store::ContainerPath(container.c_str()).c_str(), key) != kErrorSuccess)
           continue;
         for (bool exchange : {false, true}) {
-          const store::PairValueNames& kind = Kind(exchange);
-          if (!ValuePresent(key, kind.publicRecord) || !ValuePresent(key, kind.privateRecord))
-            continue;
+          // The pair is read in the same pass, for the searches that follow.
+          auto data = std::make_shared<PairData>();
+          if (!ReadPairFromKey(key, exchange, &data->state)) continue;
           ObjectRef ref;
           ref.container = container;
           ref.exchange = exchange;
+          CompletePairData(ref, data.get());
+          if (cache.Keeps()) cache.pairs[PairKey(ref)] = std::move(data);
           ref.kind = ObjectKind::PrivateKey;
           refs.push_back(ref);
           ref.kind = ObjectKind::PublicKey;
@@ -641,18 +651,18 @@ std::vector<ObjectRef> ListStoredObjects() {
   return refs;
 }
 
-CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out) {
+CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out, bool refresh) {
   CK_RV rv = CKR_OK;
   switch (ref.kind) {
     case ObjectKind::PrivateKey:
     case ObjectKind::PublicKey:
       if (ref.kind == ObjectKind::PrivateKey && !loggedIn) return CKR_OBJECT_HANDLE_INVALID;
-      rv = LoadPairObject(ref, out);
+      rv = LoadPairObject(ref, refresh, out);
       break;
     case ObjectKind::ModuleObject: {
       TokenCache& cache = Cache();
       std::lock_guard<std::mutex> lock(cache.mutex);
-      cache.Refresh();
+      if (refresh) cache.Refresh();
       auto found = cache.moduleObjects.find(ref.name);
       if (found == cache.moduleObjects.end()) {
         AttributeList list;

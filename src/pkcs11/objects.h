@@ -76,8 +76,9 @@ class ObjectTable {
 std::vector<ObjectRef> ListStoredObjects();
 
 // Reads the object. CKR_OBJECT_HANDLE_INVALID when it is gone, or is private
-// and `loggedIn` is false.
-CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out);
+// and `loggedIn` is false. `refresh` false: what ListStoredObjects just
+// looked at is taken as current (one look at the registry per search).
+CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out, bool refresh = true);
 
 // C_GetAttributeValue over a loaded object, by the standard's rules.
 CK_RV GetAttributes(const LoadedObject& object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
