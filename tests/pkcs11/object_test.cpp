@@ -205,17 +205,12 @@ TEST_F(ObjectTest, CreatedPrivateKeysAreCheckedAndStoredAsAPair) {
   EXPECT_EQ(Attribute(session, privateKey, CKA_LOCAL), Bytes{CK_FALSE});
   // A key whose primes do not make its modulus is refused.
   CK_KEY_TYPE rsa = CKK_RSA;
-  Bytes n(128, 0xc5), small(64, 0x83);
-  std::vector<CK_ATTRIBUTE> bad = {Attr(CKA_CLASS, &kPrivateClass),
-                                   Attr(CKA_KEY_TYPE, &rsa),
-                                   Attr(CKA_TOKEN, &kTrue),
-                                   Attr(CKA_MODULUS, n),
-                                   Attr(CKA_PUBLIC_EXPONENT, Bytes{1, 0, 1}),
-                                   Attr(CKA_PRIVATE_EXPONENT, n),
-                                   Attr(CKA_PRIME_1, small),
-                                   Attr(CKA_PRIME_2, small),
-                                   Attr(CKA_EXPONENT_1, small),
-                                   Attr(CKA_EXPONENT_2, small),
+  Bytes n(128, 0xc5), small(64, 0x83), e{1, 0, 1};
+  std::vector<CK_ATTRIBUTE> bad = {Attr(CKA_CLASS, &kPrivateClass), Attr(CKA_KEY_TYPE, &rsa),
+                                   Attr(CKA_TOKEN, &kTrue),         Attr(CKA_MODULUS, n),
+                                   Attr(CKA_PUBLIC_EXPONENT, e),    Attr(CKA_PRIVATE_EXPONENT, n),
+                                   Attr(CKA_PRIME_1, small),        Attr(CKA_PRIME_2, small),
+                                   Attr(CKA_EXPONENT_1, small),     Attr(CKA_EXPONENT_2, small),
                                    Attr(CKA_COEFFICIENT, small)};
   CK_OBJECT_HANDLE object;
   EXPECT_EQ(p11()->C_CreateObject(session, bad.data(), bad.size(), &object),
@@ -290,7 +285,8 @@ TEST_F(ObjectTest, CertificatesAreTokenObjectsBesideTheKeys) {
   EXPECT_EQ(p11()->C_DestroyObject(writer, found[0]), CKR_OK);
   EXPECT_TRUE(Find(reader, {}).empty());
   // Not a certificate at all.
-  attributes[3] = Attr(CKA_VALUE, Bytes{1, 2, 3});
+  const Bytes notACertificate{1, 2, 3};
+  attributes[3] = Attr(CKA_VALUE, notACertificate);
   EXPECT_EQ(p11()->C_CreateObject(writer, attributes.data(), attributes.size(), &certificate),
             CKR_ATTRIBUTE_VALUE_INVALID);
 }
