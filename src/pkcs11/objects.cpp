@@ -677,7 +677,10 @@ CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out, bool re
       break;
     }
     case ObjectKind::SessionObject: {
-      FillLoaded(ref.session->attributes, false, out);
+      {
+        std::lock_guard<std::mutex> lock(ref.session->mutex);
+        FillLoaded(ref.session->attributes, false, out);
+      }
       if (out->objectClass == CKO_SECRET_KEY) {
         if (ListBool(out->attributes, CKA_SENSITIVE) ||
             !ListBool(out->attributes, CKA_EXTRACTABLE)) {
@@ -846,10 +849,14 @@ CK_RV SetAttributes(const ObjectRef& ref, const CK_ATTRIBUTE* attributes, CK_ULO
   for (CK_ULONG i = 0; i < count; ++i)
     if (attributes[i].pValue == nullptr && attributes[i].ulValueLen != 0)
       return CKR_ATTRIBUTE_VALUE_INVALID;
-  const bool isKey = ref.kind != ObjectKind::ModuleObject &&
-                     !(ref.kind == ObjectKind::SessionObject &&
-                       ListUlong(ref.session->attributes, CKA_CLASS, CKO_DATA) != CKO_CERTIFICATE &&
-                       ListUlong(ref.session->attributes, CKA_CLASS, CKO_DATA) != CKO_DATA);
+  CK_ULONG sessionClass = CKO_DATA;
+  if (ref.kind == ObjectKind::SessionObject) {
+    std::lock_guard<std::mutex> lock(ref.session->mutex);
+    sessionClass = ListUlong(ref.session->attributes, CKA_CLASS, CKO_DATA);
+  }
+  const bool isKey = ref.kind == ObjectKind::PrivateKey || ref.kind == ObjectKind::PublicKey ||
+                     (ref.kind == ObjectKind::SessionObject && sessionClass != CKO_CERTIFICATE &&
+                      sessionClass != CKO_DATA);
   for (CK_ULONG i = 0; i < count; ++i) {
     const CK_ATTRIBUTE_TYPE type = attributes[i].type;
     const bool changeable = type == CKA_ID || type == CKA_LABEL || type == CKA_SUBJECT ||
@@ -871,6 +878,7 @@ CK_RV SetAttributes(const ObjectRef& ref, const CK_ATTRIBUTE* attributes, CK_ULO
   if (ref.kind == ObjectKind::ModuleObject) {
     if (!ReadTokenObject(ref.name, &list)) return CKR_OBJECT_HANDLE_INVALID;
   } else {
+    std::lock_guard<std::mutex> lock(ref.session->mutex);
     list = ref.session->attributes;
   }
   if (FindAttribute(list, CKA_MODIFIABLE) != nullptr && !ListBool(list, CKA_MODIFIABLE))
@@ -879,6 +887,7 @@ CK_RV SetAttributes(const ObjectRef& ref, const CK_ATTRIBUTE* attributes, CK_ULO
     PutAttribute(list, attributes[i].type, AttributeBytes(attributes[i]));
   if (ref.kind == ObjectKind::ModuleObject)
     return WriteTokenObject(ref.name, list) ? CKR_OK : CKR_DEVICE_ERROR;
+  std::lock_guard<std::mutex> lock(ref.session->mutex);
   ref.session->attributes = std::move(list);
   return CKR_OK;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,9 @@ enum class ObjectKind { PrivateKey, PublicKey, ModuleObject, SessionObject };
 // not kept in `attributes`.
 struct SessionObject {
   CK_SESSION_HANDLE owner = 0;
+  mutable std::mutex mutex;  // guards `attributes`, which C_SetAttributeValue may change
   AttributeList attributes;
-  SecretBuffer secret;
+  SecretBuffer secret;  // set when made, never changed
 };
 
 struct ObjectRef {
