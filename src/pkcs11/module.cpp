@@ -231,7 +231,7 @@ CK_RV InitOperation(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJ
     slot.Reset();
     if (rsa) {
       if (UlongOf(object, CKA_KEY_TYPE) != CKK_RSA) return CKR_KEY_TYPE_INCONSISTENT;
-      rv = NewRsaOperation(kind, *mechanism, ref, object.modulusBits, &slot.operation);
+      rv = NewRsaOperation(kind, *mechanism, ref, object.publicRecord, &slot.operation);
     } else {
       if (ref.kind != ObjectKind::SessionObject || object.objectClass != CKO_SECRET_KEY)
         return CKR_KEY_TYPE_INCONSISTENT;
@@ -778,7 +778,7 @@ MARLINOK_PKCS11_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE handle,
       std::vector<ObjectRef> matching;
       for (const ObjectRef& ref : candidates) {
         LoadedObject loaded;
-        if (LoadObject(ref, loggedIn, &loaded) != CKR_OK) continue;
+        if (LoadObject(ref, loggedIn, &loaded, false) != CKR_OK) continue;
         if (Matches(loaded, attributes, count)) matching.push_back(ref);
       }
       ModuleAccess access;
@@ -1065,7 +1065,7 @@ MARLINOK_PKCS11_EXPORT CK_RV C_WrapKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PT
     Bytes block, out;
     CK_RV rv = EncodePkcs1Type2(secret.data(), secret.size(), k, &block);
     if (rv == CKR_DATA_LEN_RANGE) return CKR_KEY_SIZE_RANGE;
-    if (rv == CKR_OK) rv = PublicOperation(wrapRef, block, &out);
+    if (rv == CKR_OK) rv = PublicOperation(wrapObject.publicRecord, block, &out);
     SecureWipe(block.data(), block.size());
     if (rv != CKR_OK) return rv == CKR_KEY_HANDLE_INVALID ? CKR_WRAPPING_KEY_HANDLE_INVALID : rv;
     std::memcpy(wrapped, out.data(), out.size());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "core/locks.h"
 #include "core/wipe.h"
@@ -17,6 +18,7 @@
 #include "store/containers.h"
 #include "store/key_record_store.h"
 #include "store/registry_layout.h"
+#include "store/value_reader.h"
 #include "token/stored_records.h"
 
 namespace marlinok::pkcs11 {
@@ -110,27 +112,103 @@ struct PairState {
   bool exportable = false;
 };
 
+// A pair of the open container `key`: present when both records are there.
+bool ReadPairFromKey(const RegistryKey& key, bool exchange, PairState* state) {
+  const store::PairValueNames& kind = Kind(exchange);
+  SecretBuffer record;  // a public record: nothing secret, but the reader's type
+  if (store::ReadWholeValue(key, kind.publicRecord, &record) != kErrorSuccess ||
+      record.size() < sizeof state->publicRecord.bytes || !ValuePresent(key, kind.privateRecord))
+    return false;
+  std::memcpy(state->publicRecord.bytes, record.data(), sizeof state->publicRecord.bytes);
+  const uint32_t bits = rsa::ReadModulusBits(state->publicRecord.bytes);
+  if (bits == 0 || bits > 8 * rsa::RSA_MODULUS_BYTES) return false;
+  uint8_t flag[4] = {};
+  uint32_t size = sizeof flag;
+  state->exportable = QueryValue(key, kind.exportFlag, nullptr, flag, &size) == kErrorSuccess &&
+                      size >= 1 && (flag[0] & 1) != 0;
+  return true;
+}
+
 CK_RV ReadPair(const ObjectRef& ref, PairState* state) {
   if (!store::IsValidContainerName(ref.container.c_str())) return CKR_OBJECT_HANDLE_INVALID;
-  const store::PairValueNames& kind = Kind(ref.exchange);
-  {
-    RegistryKey key;
-    if (OpenKey(store::ContainerPath(ref.container.c_str()).c_str(), key) != kErrorSuccess)
-      return CKR_OBJECT_HANDLE_INVALID;
-    if (!ValuePresent(key, kind.publicRecord) || !ValuePresent(key, kind.privateRecord))
-      return CKR_OBJECT_HANDLE_INVALID;
-    uint8_t flag[4] = {};
-    uint32_t size = sizeof flag;
-    state->exportable = QueryValue(key, kind.exportFlag, nullptr, flag, &size) == kErrorSuccess &&
-                        size >= 1 && (flag[0] & 1) != 0;
-  }
-  const std::string reference = RecordReference(ref, false);
-  const DataBlob blob{static_cast<uint32_t>(reference.size() + 1),
-                      reinterpret_cast<uint8_t*>(const_cast<char*>(reference.c_str()))};
-  if (token::ReadStoredRecord(&blob, &state->publicRecord) != Status::Ok)
+  RegistryKey key;
+  if (OpenKey(store::ContainerPath(ref.container.c_str()).c_str(), key) != kErrorSuccess ||
+      !ReadPairFromKey(key, ref.exchange, state))
     return CKR_OBJECT_HANDLE_INVALID;
-  const uint32_t bits = rsa::ReadModulusBits(state->publicRecord.bytes);
-  if (bits == 0 || bits > 8 * rsa::RSA_MODULUS_BYTES) return CKR_OBJECT_HANDLE_INVALID;
+  return CKR_OK;
+}
+
+Bytes ModulusOf(const rsa::PublicKeyRecord& record);
+
+// What a pair's two objects are made of: its public record and export flag,
+// and the attributes the module keeps for it.
+struct PairData {
+  PairState state;
+  Bytes modulus;
+  Bytes hash;  // SHA-1 of the modulus, the default CKA_ID
+  AttributeList extras;
+};
+
+// Token objects as last read, valid while the registry's stamp is unchanged.
+// One lock: a read of the hive that fills it is made once, whoever asks.
+class TokenCache {
+ public:
+  std::mutex mutex;
+
+  // Under `mutex`: forgets everything when the registry was written since.
+  void Refresh() {
+    platform::RegistryStamp now;
+    const bool read = platform::ReadRegistryStamp(now);
+    if (read && valid_ && now == stamp_) return;
+    listed = false;
+    stored.clear();
+    pairs.clear();
+    moduleObjects.clear();
+    valid_ = read;
+    stamp_ = now;
+  }
+  // Whether what is read now may be kept.
+  bool Keeps() const { return valid_; }
+
+  bool listed = false;
+  std::vector<ObjectRef> stored;
+  std::map<std::string, std::shared_ptr<const PairData>> pairs;
+  std::map<std::string, AttributeList> moduleObjects;
+
+ private:
+  bool valid_ = false;
+  platform::RegistryStamp stamp_;
+};
+
+TokenCache& Cache() {
+  static TokenCache* cache = new TokenCache();  // never destroyed: calls may race the exit
+  return *cache;
+}
+
+std::string PairKey(const ObjectRef& ref) {
+  return std::string(ref.exchange ? "x" : "s") + ref.container;
+}
+
+// What follows from the records: the modulus, its hash, the module's attributes.
+void CompletePairData(const ObjectRef& ref, PairData* data) {
+  data->modulus = ModulusOf(data->state.publicRecord);
+  data->hash = Digest(CKM_SHA_1, data->modulus.data(), data->modulus.size());
+  data->extras = ReadPairAttributes(ref.container, ref.exchange, data->hash);
+}
+
+// Under the cache's lock.
+CK_RV LoadPairData(TokenCache& cache, const ObjectRef& ref, std::shared_ptr<const PairData>* out) {
+  const std::string key = PairKey(ref);
+  auto found = cache.pairs.find(key);
+  if (found != cache.pairs.end()) {
+    *out = found->second;
+    return CKR_OK;
+  }
+  auto data = std::make_shared<PairData>();
+  if (const CK_RV rv = ReadPair(ref, &data->state); rv != CKR_OK) return rv;
+  CompletePairData(ref, data.get());
+  if (cache.Keeps()) cache.pairs.emplace(key, data);
+  *out = std::move(data);
   return CKR_OK;
 }
 
@@ -138,18 +216,25 @@ Bytes ModulusOf(const rsa::PublicKeyRecord& record) {
   return Stripped(record.bytes + rsa::kModulusOffset, rsa::RSA_MODULUS_BYTES);
 }
 
-CK_RV LoadPairObject(const ObjectRef& ref, LoadedObject* out) {
-  PairState pair;
-  if (const CK_RV rv = ReadPair(ref, &pair); rv != CKR_OK) return rv;
+CK_RV LoadPairObject(const ObjectRef& ref, bool refresh, LoadedObject* out) {
+  std::shared_ptr<const PairData> data;
+  {
+    TokenCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    if (refresh) cache.Refresh();
+    if (const CK_RV rv = LoadPairData(cache, ref, &data); rv != CKR_OK) return rv;
+  }
+  const PairState& pair = data->state;
   const bool isPrivate = ref.kind == ObjectKind::PrivateKey;
-  const Bytes modulus = ModulusOf(pair.publicRecord);
-  const Bytes hash = Digest(CKM_SHA_1, modulus.data(), modulus.size());
-  const AttributeList extras = ReadPairAttributes(ref.container, ref.exchange, hash);
+  const Bytes& modulus = data->modulus;
+  const Bytes& hash = data->hash;
+  const AttributeList& extras = data->extras;
   const Bytes* id = FindAttribute(extras, CKA_ID);
   const Bytes* label = FindAttribute(extras, CKA_LABEL);
   const Bytes* subject = FindAttribute(extras, CKA_SUBJECT);
   const Bytes* local = FindAttribute(extras, CKA_LOCAL);
   const bool isLocal = local != nullptr && local->size() == 1 && (*local)[0] != 0;
+  out->publicRecord = pair.publicRecord;
 
   AttributeList& a = out->attributes;
   a.clear();
@@ -179,9 +264,10 @@ CK_RV LoadPairObject(const ObjectRef& ref, LoadedObject* out) {
                                              rsa::RSA_MODULUS_BYTES)});
   if (isPrivate) {
     a.push_back({CKA_SENSITIVE, BoolBytes(true)});
-    a.push_back({CKA_ALWAYS_SENSITIVE, BoolBytes(true)});
+    // Only a key made on the token was sensitive and unextractable all along.
+    a.push_back({CKA_ALWAYS_SENSITIVE, BoolBytes(isLocal)});
     a.push_back({CKA_EXTRACTABLE, BoolBytes(pair.exportable)});
-    a.push_back({CKA_NEVER_EXTRACTABLE, BoolBytes(!pair.exportable)});
+    a.push_back({CKA_NEVER_EXTRACTABLE, BoolBytes(isLocal && !pair.exportable)});
     a.push_back({CKA_SIGN, BoolBytes(true)});
     a.push_back({CKA_SIGN_RECOVER, BoolBytes(false)});
     a.push_back({CKA_DECRYPT, BoolBytes(ref.exchange)});
@@ -267,8 +353,11 @@ CK_RV TakeTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count,
                    const TemplateRule (&classRules)[N], AttributeList* list) {
   for (CK_ULONG i = 0; i < count; ++i) {
     const CK_ATTRIBUTE& a = attributes[i];
+    const TemplateRule vendor{a.type, TemplateRule::Any};
     const TemplateRule* rule = FindRule(kCommonRules, a.type);
     if (rule == nullptr) rule = FindRule(classRules, a.type);
+    // An application's own attributes (CKA_VENDOR_DEFINED and above) are kept as given.
+    if (rule == nullptr && a.type >= CKA_VENDOR_DEFINED) rule = &vendor;
     if (rule == nullptr) return CKR_ATTRIBUTE_TYPE_INVALID;
     if (a.pValue == nullptr && a.ulValueLen != 0) return CKR_ATTRIBUTE_VALUE_INVALID;
     if (rule->shape == TemplateRule::Bool && a.ulValueLen != sizeof(CK_BBOOL))
@@ -518,6 +607,10 @@ void ObjectTable::Clear() {
 }
 
 std::vector<ObjectRef> ListStoredObjects() {
+  TokenCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  cache.Refresh();
+  if (cache.listed) return cache.stored;
   std::vector<ObjectRef> refs;
   {
     RegistryKey root;
@@ -529,12 +622,14 @@ std::vector<ObjectRef> ListStoredObjects() {
         if (OpenKey(store::ContainerPath(container.c_str()).c_str(), key) != kErrorSuccess)
           continue;
         for (bool exchange : {false, true}) {
-          const store::PairValueNames& kind = Kind(exchange);
-          if (!ValuePresent(key, kind.publicRecord) || !ValuePresent(key, kind.privateRecord))
-            continue;
+          // The pair is read in the same pass, for the searches that follow.
+          auto data = std::make_shared<PairData>();
+          if (!ReadPairFromKey(key, exchange, &data->state)) continue;
           ObjectRef ref;
           ref.container = container;
           ref.exchange = exchange;
+          CompletePairData(ref, data.get());
+          if (cache.Keeps()) cache.pairs[PairKey(ref)] = std::move(data);
           ref.kind = ObjectKind::PrivateKey;
           refs.push_back(ref);
           ref.kind = ObjectKind::PublicKey;
@@ -549,25 +644,43 @@ std::vector<ObjectRef> ListStoredObjects() {
     ref.name = name;
     refs.push_back(ref);
   }
+  if (cache.Keeps()) {
+    cache.stored = refs;
+    cache.listed = true;
+  }
   return refs;
 }
 
-CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out) {
+CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out, bool refresh) {
   CK_RV rv = CKR_OK;
   switch (ref.kind) {
     case ObjectKind::PrivateKey:
     case ObjectKind::PublicKey:
       if (ref.kind == ObjectKind::PrivateKey && !loggedIn) return CKR_OBJECT_HANDLE_INVALID;
-      rv = LoadPairObject(ref, out);
+      rv = LoadPairObject(ref, refresh, out);
       break;
     case ObjectKind::ModuleObject: {
-      AttributeList list;
-      if (!ReadTokenObject(ref.name, &list)) return CKR_OBJECT_HANDLE_INVALID;
-      FillLoaded(list, true, out);
+      TokenCache& cache = Cache();
+      std::lock_guard<std::mutex> lock(cache.mutex);
+      if (refresh) cache.Refresh();
+      auto found = cache.moduleObjects.find(ref.name);
+      if (found == cache.moduleObjects.end()) {
+        AttributeList list;
+        if (!ReadTokenObject(ref.name, &list)) return CKR_OBJECT_HANDLE_INVALID;
+        if (!cache.Keeps()) {
+          FillLoaded(list, true, out);
+          break;
+        }
+        found = cache.moduleObjects.emplace(ref.name, std::move(list)).first;
+      }
+      FillLoaded(found->second, true, out);
       break;
     }
     case ObjectKind::SessionObject: {
-      FillLoaded(ref.session->attributes, false, out);
+      {
+        std::lock_guard<std::mutex> lock(ref.session->mutex);
+        FillLoaded(ref.session->attributes, false, out);
+      }
       if (out->objectClass == CKO_SECRET_KEY) {
         if (ListBool(out->attributes, CKA_SENSITIVE) ||
             !ListBool(out->attributes, CKA_EXTRACTABLE)) {
@@ -736,10 +849,14 @@ CK_RV SetAttributes(const ObjectRef& ref, const CK_ATTRIBUTE* attributes, CK_ULO
   for (CK_ULONG i = 0; i < count; ++i)
     if (attributes[i].pValue == nullptr && attributes[i].ulValueLen != 0)
       return CKR_ATTRIBUTE_VALUE_INVALID;
-  const bool isKey = ref.kind != ObjectKind::ModuleObject &&
-                     !(ref.kind == ObjectKind::SessionObject &&
-                       ListUlong(ref.session->attributes, CKA_CLASS, CKO_DATA) != CKO_CERTIFICATE &&
-                       ListUlong(ref.session->attributes, CKA_CLASS, CKO_DATA) != CKO_DATA);
+  CK_ULONG sessionClass = CKO_DATA;
+  if (ref.kind == ObjectKind::SessionObject) {
+    std::lock_guard<std::mutex> lock(ref.session->mutex);
+    sessionClass = ListUlong(ref.session->attributes, CKA_CLASS, CKO_DATA);
+  }
+  const bool isKey = ref.kind == ObjectKind::PrivateKey || ref.kind == ObjectKind::PublicKey ||
+                     (ref.kind == ObjectKind::SessionObject && sessionClass != CKO_CERTIFICATE &&
+                      sessionClass != CKO_DATA);
   for (CK_ULONG i = 0; i < count; ++i) {
     const CK_ATTRIBUTE_TYPE type = attributes[i].type;
     const bool changeable = type == CKA_ID || type == CKA_LABEL || type == CKA_SUBJECT ||
@@ -761,6 +878,7 @@ CK_RV SetAttributes(const ObjectRef& ref, const CK_ATTRIBUTE* attributes, CK_ULO
   if (ref.kind == ObjectKind::ModuleObject) {
     if (!ReadTokenObject(ref.name, &list)) return CKR_OBJECT_HANDLE_INVALID;
   } else {
+    std::lock_guard<std::mutex> lock(ref.session->mutex);
     list = ref.session->attributes;
   }
   if (FindAttribute(list, CKA_MODIFIABLE) != nullptr && !ListBool(list, CKA_MODIFIABLE))
@@ -769,6 +887,7 @@ CK_RV SetAttributes(const ObjectRef& ref, const CK_ATTRIBUTE* attributes, CK_ULO
     PutAttribute(list, attributes[i].type, AttributeBytes(attributes[i]));
   if (ref.kind == ObjectKind::ModuleObject)
     return WriteTokenObject(ref.name, list) ? CKR_OK : CKR_DEVICE_ERROR;
+  std::lock_guard<std::mutex> lock(ref.session->mutex);
   ref.session->attributes = std::move(list);
   return CKR_OK;
 }

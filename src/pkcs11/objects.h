@@ -3,20 +3,23 @@
 // module's own area are token objects beside them; secret keys (and objects
 // an application makes with CKA_TOKEN false) are session objects, held in
 // memory. Handles are stable: the same object keeps its handle across
-// searches. Token objects are read from the hive each time they are used, so
-// a pair another process deleted answers CKR_OBJECT_HANDLE_INVALID.
+// searches. Token objects are read from the hive, and kept in a cache only as
+// long as the registry's stamp shows no write since (by any process), so a
+// pair another process deleted answers CKR_OBJECT_HANDLE_INVALID.
 #ifndef MARLINOK_PKCS11_OBJECTS_H
 #define MARLINOK_PKCS11_OBJECTS_H
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/secret_buffer.h"
 #include "pkcs11/attribute_store.h"
 #include "pkcs11/pkcs11_api.h"
+#include "rsa/key_record.h"
 
 namespace marlinok::pkcs11 {
 
@@ -26,8 +29,9 @@ enum class ObjectKind { PrivateKey, PublicKey, ModuleObject, SessionObject };
 // not kept in `attributes`.
 struct SessionObject {
   CK_SESSION_HANDLE owner = 0;
+  mutable std::mutex mutex;  // guards `attributes`, which C_SetAttributeValue may change
   AttributeList attributes;
-  SecretBuffer secret;
+  SecretBuffer secret;  // set when made, never changed
 };
 
 struct ObjectRef {
@@ -48,7 +52,8 @@ struct LoadedObject {
   bool isPrivate = false;
   bool isToken = false;
   CK_OBJECT_CLASS objectClass = CKO_DATA;
-  uint32_t modulusBits = 0;  // key objects
+  uint32_t modulusBits = 0;             // key objects
+  rsa::PublicKeyRecord publicRecord{};  // key objects
 };
 
 // Handles and the objects they name. Not locked: the module's lock guards it.
@@ -73,8 +78,9 @@ class ObjectTable {
 std::vector<ObjectRef> ListStoredObjects();
 
 // Reads the object. CKR_OBJECT_HANDLE_INVALID when it is gone, or is private
-// and `loggedIn` is false.
-CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out);
+// and `loggedIn` is false. `refresh` false: what ListStoredObjects just
+// looked at is taken as current (one look at the registry per search).
+CK_RV LoadObject(const ObjectRef& ref, bool loggedIn, LoadedObject* out, bool refresh = true);
 
 // C_GetAttributeValue over a loaded object, by the standard's rules.
 CK_RV GetAttributes(const LoadedObject& object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);

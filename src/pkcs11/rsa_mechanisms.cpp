@@ -190,10 +190,17 @@ CK_RV DecodeOaep(Bytes block, CK_MECHANISM_TYPE hash, CK_MECHANISM_TYPE mgfHash,
   return CKR_OK;
 }
 
-CK_RV RunOperation(token::KeyUse use, const ObjectRef& key, const Bytes& input, Bytes* output) {
-  const std::string reference = RecordReference(key, token::UsesPrivateKey(use));
-  const DataBlob blob{static_cast<uint32_t>(reference.size() + 1),
-                      reinterpret_cast<uint8_t*>(const_cast<char*>(reference.c_str()))};
+// The private uses read the pair's private record through its reference;
+// the public ones take the public record itself.
+CK_RV RunOperation(token::KeyUse use, const ObjectRef* pair, const rsa::PublicKeyRecord& record,
+                   const Bytes& input, Bytes* output) {
+  std::string reference;
+  DataBlob blob{static_cast<uint32_t>(sizeof record.bytes), const_cast<uint8_t*>(record.bytes)};
+  if (token::UsesPrivateKey(use)) {
+    reference = RecordReference(*pair, true);
+    blob = DataBlob{static_cast<uint32_t>(reference.size() + 1),
+                    reinterpret_cast<uint8_t*>(const_cast<char*>(reference.c_str()))};
+  }
   token::OperationKey operationKey;
   if (token::LoadOperationKey(use, blob, &operationKey) != Status::Ok)
     return CKR_KEY_HANDLE_INVALID;
@@ -218,13 +225,14 @@ struct Parameters {
 class RsaOperation : public Operation {
  public:
   RsaOperation(OperationKind kind, const MechanismShape& shape, const Parameters& parameters,
-               const ObjectRef& key, uint32_t modulusBits)
+               const ObjectRef& key, const rsa::PublicKeyRecord& publicRecord)
       : kind_(kind),
         shape_(shape),
         parameters_(parameters),
         key_(key),
-        bits_(modulusBits),
-        k_(rsa::ModulusBytes(modulusBits)) {
+        publicRecord_(publicRecord),
+        bits_(rsa::ReadModulusBits(publicRecord.bytes)),
+        k_(rsa::ModulusBytes(bits_)) {
     if (shape.hash != kNone) hasher_ = NewHasher(shape.hash);
   }
   ~RsaOperation() override { SecureWipe(buffer_.data(), buffer_.size()); }
@@ -251,7 +259,7 @@ class RsaOperation : public Operation {
       case OperationKind::Sign: {
         Bytes block;
         if (const CK_RV rv = SignatureBlock(&block); rv != CKR_OK) return rv;
-        const CK_RV rv = RunOperation(token::KeyUse::Sign, key_, block, output);
+        const CK_RV rv = RunOperation(token::KeyUse::Sign, &key_, publicRecord_, block, output);
         return rv == CKR_DATA_LEN_RANGE ? CKR_DATA_INVALID : rv;
       }
       case OperationKind::Encrypt:
@@ -267,8 +275,8 @@ class RsaOperation : public Operation {
     if (tooLong_) return CKR_DATA_LEN_RANGE;
     if (length != k_) return CKR_SIGNATURE_LEN_RANGE;
     Bytes recovered;
-    const CK_RV rv =
-        RunOperation(token::KeyUse::Verify, key_, Bytes(signature, signature + length), &recovered);
+    const CK_RV rv = RunOperation(token::KeyUse::Verify, nullptr, publicRecord_,
+                                  Bytes(signature, signature + length), &recovered);
     if (rv == CKR_DATA_INVALID) return CKR_SIGNATURE_INVALID;
     if (rv != CKR_OK) return rv;
     if (shape_.pss) {
@@ -335,7 +343,7 @@ class RsaOperation : public Operation {
       rv = EncodePkcs1Type2(buffer_.data(), buffer_.size(), k_, &block);
     }
     if (rv != CKR_OK) return rv;
-    rv = RunOperation(token::KeyUse::Encrypt, key_, block, output);
+    rv = RunOperation(token::KeyUse::Encrypt, nullptr, publicRecord_, block, output);
     SecureWipe(block.data(), block.size());
     return rv;
   }
@@ -343,7 +351,7 @@ class RsaOperation : public Operation {
   CK_RV Decrypt(Bytes* output) {
     if (tooLong_ || buffer_.size() != k_) return CKR_ENCRYPTED_DATA_LEN_RANGE;
     Bytes block;
-    CK_RV rv = RunOperation(token::KeyUse::Decrypt, key_, buffer_, &block);
+    CK_RV rv = RunOperation(token::KeyUse::Decrypt, &key_, publicRecord_, buffer_, &block);
     if (rv == CKR_DATA_INVALID) return CKR_ENCRYPTED_DATA_INVALID;
     if (rv != CKR_OK) return rv;
     if (shape_.raw) {
@@ -361,6 +369,7 @@ class RsaOperation : public Operation {
   MechanismShape shape_;
   Parameters parameters_;
   ObjectRef key_;
+  rsa::PublicKeyRecord publicRecord_;
   uint32_t bits_;
   std::size_t k_;
   std::unique_ptr<Hasher> hasher_;
@@ -381,7 +390,8 @@ bool IsRsaMechanism(CK_MECHANISM_TYPE mechanism, OperationKind kind) {
 }
 
 CK_RV NewRsaOperation(OperationKind kind, const CK_MECHANISM& mechanism, const ObjectRef& key,
-                      uint32_t modulusBits, std::unique_ptr<Operation>* out) {
+                      const rsa::PublicKeyRecord& publicRecord, std::unique_ptr<Operation>* out) {
+  const uint32_t modulusBits = rsa::ReadModulusBits(publicRecord.bytes);
   const MechanismShape* shape = ShapeOf(mechanism.mechanism);
   if (shape == nullptr || !IsRsaMechanism(mechanism.mechanism, kind)) return CKR_MECHANISM_INVALID;
   Parameters parameters;
@@ -416,7 +426,7 @@ CK_RV NewRsaOperation(OperationKind kind, const CK_MECHANISM& mechanism, const O
       parameters.label.assign(label, label + oaep->ulSourceDataLen);
     }
   }
-  *out = std::make_unique<RsaOperation>(kind, *shape, parameters, key, modulusBits);
+  *out = std::make_unique<RsaOperation>(kind, *shape, parameters, key, publicRecord);
   return CKR_OK;
 }
 
@@ -447,11 +457,12 @@ CK_RV DecodePkcs1Type2(const Bytes& block, Bytes* message) {
 }
 
 CK_RV PrivateOperation(const ObjectRef& key, const Bytes& input, Bytes* output) {
-  return RunOperation(token::KeyUse::Decrypt, key, input, output);
+  const rsa::PublicKeyRecord none{};
+  return RunOperation(token::KeyUse::Decrypt, &key, none, input, output);
 }
 
-CK_RV PublicOperation(const ObjectRef& key, const Bytes& input, Bytes* output) {
-  return RunOperation(token::KeyUse::Encrypt, key, input, output);
+CK_RV PublicOperation(const rsa::PublicKeyRecord& key, const Bytes& input, Bytes* output) {
+  return RunOperation(token::KeyUse::Encrypt, nullptr, key, input, output);
 }
 
 }  // namespace marlinok::pkcs11

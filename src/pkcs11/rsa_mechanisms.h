@@ -16,10 +16,12 @@ namespace marlinok::pkcs11 {
 // Whether `mechanism` is an RSA mechanism for `kind`.
 bool IsRsaMechanism(CK_MECHANISM_TYPE mechanism, OperationKind kind);
 
-// An operation with the pair `key` (of `modulusBits` bits). The mechanism's
-// parameters are checked: CKR_MECHANISM_PARAM_INVALID.
+// An operation with the pair `key`, whose public record is `publicRecord`.
+// The private operations read the private record from the hive when they
+// run; the public ones use the record given. The mechanism's parameters are
+// checked: CKR_MECHANISM_PARAM_INVALID.
 CK_RV NewRsaOperation(OperationKind kind, const CK_MECHANISM& mechanism, const ObjectRef& key,
-                      uint32_t modulusBits, std::unique_ptr<Operation>* out);
+                      const rsa::PublicKeyRecord& publicRecord, std::unique_ptr<Operation>* out);
 
 // The standard's encodings, exposed for the key wrapping calls and tests.
 // PKCS #1 v1.5 type 2 (encryption) of `message` into k bytes.
@@ -27,10 +29,10 @@ CK_RV EncodePkcs1Type2(const uint8_t* message, std::size_t length, std::size_t k
 // The message of a decrypted type-2 block; CKR_ENCRYPTED_DATA_INVALID.
 CK_RV DecodePkcs1Type2(const Bytes& block, Bytes* message);
 
-// One raw RSA operation with a stored pair: the private one (k bytes in,
-// k out) or the public one.
+// One raw RSA operation, k bytes in, k out: the private one with a stored
+// pair, the public one with a public record.
 CK_RV PrivateOperation(const ObjectRef& key, const Bytes& input, Bytes* output);
-CK_RV PublicOperation(const ObjectRef& key, const Bytes& input, Bytes* output);
+CK_RV PublicOperation(const rsa::PublicKeyRecord& key, const Bytes& input, Bytes* output);
 
 }  // namespace marlinok::pkcs11
 

@@ -135,6 +135,7 @@ bool ListBool(const AttributeList& list, CK_ATTRIBUTE_TYPE type, bool fallback) 
 }
 
 CK_ULONG KeyTypeOf(const SessionObject& key) {
+  std::lock_guard<std::mutex> lock(key.mutex);
   const Bytes* value = FindAttribute(key.attributes, CKA_KEY_TYPE);
   CK_ULONG type = CK_UNAVAILABLE_INFORMATION;
   if (value != nullptr && value->size() == sizeof type)

@@ -38,7 +38,7 @@ CK_RV Module::Initialize(const CK_C_INITIALIZE_ARGS* args) {
     callbacks_ = given;
     appMutex_ = mutex;
   }
-  nextSession = 1;
+  // Handles keep counting up: one from before C_Finalize names nothing now.
   initialized_ = true;
   pid_ = getpid();
   return CKR_OK;

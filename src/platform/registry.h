@@ -170,6 +170,23 @@ struct ValueWrite {
 // a full disk would, until it is called with -1 (POSIX; nothing on Windows).
 void FailValueWritesForTesting(int writes) noexcept;
 
+// A stamp of the registry's contents: a later stamp differs from an earlier
+// one whenever anything was written in between, by this process or another
+// (on the hive: its data version, this process's own changes, the hive's
+// location and connection). Equal stamps mean nothing changed.
+struct RegistryStamp {
+  uint64_t location = 0, connection = 0, others = 0, own = 0;
+  bool operator==(const RegistryStamp& o) const {
+    return location == o.location && connection == o.connection && others == o.others &&
+           own == o.own;
+  }
+  bool operator!=(const RegistryStamp& o) const { return !(*this == o); }
+};
+
+// false when there is no stamp to be had (advapi32 keeps none; the hive
+// could not be read): a caller then takes everything as changed.
+[[nodiscard]] bool ReadRegistryStamp(RegistryStamp& stamp) noexcept;
+
 // Drops whatever connection the backend keeps, so that the next call looks up
 // the hive location afresh (POSIX; nothing to do on Windows).
 void ResetRegistryForTesting() noexcept;

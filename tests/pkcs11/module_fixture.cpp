@@ -33,10 +33,11 @@ CK_FUNCTION_LIST* Module() {
 }
 
 EVP_PKEY* OpenSslKey(int bits) {
-  static std::map<int, EVP_PKEY*> keys;
+  // Kept for the whole program, never freed.
+  static auto* keys = new std::map<int, EVP_PKEY*>();
   static std::mutex mutex;
   std::lock_guard<std::mutex> lock(mutex);
-  EVP_PKEY*& key = keys[bits];
+  EVP_PKEY*& key = (*keys)[bits];
   if (key == nullptr) key = EVP_RSA_gen(static_cast<unsigned>(bits));
   return key;
 }

@@ -122,6 +122,9 @@ TEST_F(ObjectTest, PrivateObjectsAreHiddenUntilLogin) {
 TEST_F(ObjectTest, AnotherProcessDeletingThePairInvalidatesItsHandles) {
   const CK_SESSION_HANDLE session = OpenWithLogin();
   const auto [privateKey, publicKey] = GeneratePair(session, 512, "doomed", {});
+  // The module has read the pair (and may keep what it read).
+  EXPECT_EQ(Find(session, {}).size(), 2u);
+  EXPECT_EQ(Attribute(session, privateKey, CKA_LABEL), FromText("doomed"));
   // Another process sees the pair and removes its container.
   const pid_t child = fork();
   if (child == 0) {
@@ -202,17 +205,12 @@ TEST_F(ObjectTest, CreatedPrivateKeysAreCheckedAndStoredAsAPair) {
   EXPECT_EQ(Attribute(session, privateKey, CKA_LOCAL), Bytes{CK_FALSE});
   // A key whose primes do not make its modulus is refused.
   CK_KEY_TYPE rsa = CKK_RSA;
-  Bytes n(128, 0xc5), small(64, 0x83);
-  std::vector<CK_ATTRIBUTE> bad = {Attr(CKA_CLASS, &kPrivateClass),
-                                   Attr(CKA_KEY_TYPE, &rsa),
-                                   Attr(CKA_TOKEN, &kTrue),
-                                   Attr(CKA_MODULUS, n),
-                                   Attr(CKA_PUBLIC_EXPONENT, Bytes{1, 0, 1}),
-                                   Attr(CKA_PRIVATE_EXPONENT, n),
-                                   Attr(CKA_PRIME_1, small),
-                                   Attr(CKA_PRIME_2, small),
-                                   Attr(CKA_EXPONENT_1, small),
-                                   Attr(CKA_EXPONENT_2, small),
+  Bytes n(128, 0xc5), small(64, 0x83), e{1, 0, 1};
+  std::vector<CK_ATTRIBUTE> bad = {Attr(CKA_CLASS, &kPrivateClass), Attr(CKA_KEY_TYPE, &rsa),
+                                   Attr(CKA_TOKEN, &kTrue),         Attr(CKA_MODULUS, n),
+                                   Attr(CKA_PUBLIC_EXPONENT, e),    Attr(CKA_PRIVATE_EXPONENT, n),
+                                   Attr(CKA_PRIME_1, small),        Attr(CKA_PRIME_2, small),
+                                   Attr(CKA_EXPONENT_1, small),     Attr(CKA_EXPONENT_2, small),
                                    Attr(CKA_COEFFICIENT, small)};
   CK_OBJECT_HANDLE object;
   EXPECT_EQ(p11()->C_CreateObject(session, bad.data(), bad.size(), &object),
@@ -287,7 +285,8 @@ TEST_F(ObjectTest, CertificatesAreTokenObjectsBesideTheKeys) {
   EXPECT_EQ(p11()->C_DestroyObject(writer, found[0]), CKR_OK);
   EXPECT_TRUE(Find(reader, {}).empty());
   // Not a certificate at all.
-  attributes[3] = Attr(CKA_VALUE, Bytes{1, 2, 3});
+  const Bytes notACertificate{1, 2, 3};
+  attributes[3] = Attr(CKA_VALUE, notACertificate);
   EXPECT_EQ(p11()->C_CreateObject(writer, attributes.data(), attributes.size(), &certificate),
             CKR_ATTRIBUTE_VALUE_INVALID);
 }
@@ -308,6 +307,11 @@ TEST_F(ObjectTest, DataObjectsPrivateOnesNeedLogin) {
   attributes.back() = Attr(CKA_MODULUS, value);
   EXPECT_EQ(p11()->C_CreateObject(session, attributes.data(), attributes.size(), &object),
             CKR_ATTRIBUTE_TYPE_INVALID);
+  // An application's own attributes are kept.
+  attributes.back() = Attr(CKA_VENDOR_DEFINED + 5, value);
+  ASSERT_EQ(p11()->C_CreateObject(session, attributes.data(), attributes.size(), &object), CKR_OK);
+  EXPECT_EQ(Attribute(session, object, CKA_VENDOR_DEFINED + 5), value);
+  ASSERT_EQ(p11()->C_DestroyObject(session, object), CKR_OK);
   // A session object goes with its session.
   attributes.pop_back();
   attributes[1] = Attr(CKA_TOKEN, &kFalse);

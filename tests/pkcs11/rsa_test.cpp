@@ -10,6 +10,7 @@
 #include "pkcs11/module_fixture.h"
 #include "platform/registry.h"
 #include "store/registry_layout.h"
+#include "token/key_operation.h"
 #include "token/key_pairs.h"
 
 namespace marlinok::test {
@@ -435,6 +436,55 @@ TEST_F(RsaTest, AKeyOfTheTokenCoreSignsThroughTheModule) {
   const Bytes signature = Sign(session, mechanism, found[0], data);
   EXPECT_TRUE(OpenSslVerifies(PublicKey(session, publics[0]), CKM_SHA256_RSA_PKCS, CKM_SHA256,
                               false, false, data, signature));
+}
+
+TEST_F(RsaTest, AKeyOfTheModuleSignsThroughTheTokenCore) {
+  const CK_SESSION_HANDLE session = OpenWithLogin();
+  const auto [privateKey, publicKey] = GeneratePair(session, 1024, "for-the-core", {});
+  EVP_PKEY* oracle = PublicKey(session, publicKey);
+  // The reference the 36-call interface hands out for this container's exchange pair.
+  const std::string reference =
+      store::ContainerPath("for-the-core") + "\\" + store::kExchangePair.privateRecord;
+  platform::ResetRegistryForTesting();
+  DataBlob blob{static_cast<uint32_t>(reference.size() + 1),
+                reinterpret_cast<uint8_t*>(const_cast<char*>(reference.c_str()))};
+  token::OperationKey key;
+  ASSERT_EQ(token::LoadOperationKey(token::KeyUse::Sign, blob, &key), Status::Ok);
+  // A PKCS #1 v1.5 block of a SHA-256 DigestInfo, through the raw private operation.
+  const Bytes data = FromText("signed by the token core");
+  const Bytes digest = OpenSslDigest(CKM_SHA256, data);
+  const uint8_t prefix[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                            0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+  Bytes block(128, 0xff);
+  block[0] = 0;
+  block[1] = 1;
+  block[128 - 51 - 1] = 0;
+  std::memcpy(block.data() + 128 - 51, prefix, sizeof prefix);
+  std::memcpy(block.data() + 128 - 32, digest.data(), 32);
+  Bytes signature(128);
+  uint32_t length = 0;
+  ASSERT_EQ(token::RunKeyOperation(key, signature.data(), &length, block.data(), 128, [] {}),
+            Status::Ok);
+  EXPECT_TRUE(
+      OpenSslVerifies(oracle, CKM_SHA256_RSA_PKCS, CKM_SHA256, false, false, data, signature));
+}
+
+TEST_F(RsaTest, AttributesOfAPairReplacedElsewhereAreNotTakenOver) {
+  const CK_SESSION_HANDLE session = OpenWithLogin();
+  GeneratePair(session, 512, "replaced", {0x42}, false);
+  EXPECT_EQ(Find(session, {Attr(CKA_ID, Bytes{0x42})}).size(), 2u);
+  // The 36-call interface writes a new signature pair into the same container.
+  platform::ResetRegistryForTesting();
+  std::vector<uint8_t> publicPath(512), privatePath(512);
+  DataBlob publicRef{512, publicPath.data()}, privateRef{512, privatePath.data()};
+  ASSERT_EQ(
+      token::GenerateKeyPair("replaced", &publicRef, &privateRef, 512, 0, store::kSignaturePairBit),
+      Status::Ok);
+  EXPECT_TRUE(Find(session, {Attr(CKA_ID, Bytes{0x42})}).empty());
+  const auto publics = Find(session, {Attr(CKA_CLASS, &kPublicClass)});
+  ASSERT_EQ(publics.size(), 1u);
+  EXPECT_EQ(Attribute(session, publics[0], CKA_ID),
+            OpenSslDigest(CKM_SHA_1, Attribute(session, publics[0], CKA_MODULUS)));
 }
 
 TEST_F(RsaTest, SeveralThreadsSignOnSessionsOfTheirOwn) {

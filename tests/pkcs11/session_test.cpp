@@ -1,6 +1,9 @@
 // The general calls: the function list, C_Initialize's arguments, the slot
 // and the token, sessions, login, randomness, and the answers of a
 // finalized module and of bad handles and arguments.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -126,6 +129,45 @@ TEST(Pkcs11Initialize, EveryCallOfAFinalizedModuleAnswersNotInitialized) {
   EXPECT_EQ(p11->C_FindObjectsInit(1, nullptr, 0), CKR_CRYPTOKI_NOT_INITIALIZED);
   EXPECT_EQ(p11->C_SignInit(1, nullptr, 1), CKR_CRYPTOKI_NOT_INITIALIZED);
   EXPECT_EQ(p11->C_WaitForSlotEvent(0, nullptr, nullptr), CKR_CRYPTOKI_NOT_INITIALIZED);
+}
+
+TEST_F(SessionTest, HandlesFromBeforeFinalizeNameNothing) {
+  const CK_SESSION_HANDLE session = OpenWithLogin();
+  const auto [privateKey, publicKey] = GeneratePair(session, 512, "kept", {});
+  ASSERT_EQ(p11()->C_Finalize(nullptr), CKR_OK);
+  ASSERT_EQ(p11()->C_Initialize(nullptr), CKR_OK);
+  const CK_SESSION_HANDLE next = Open(false);
+  EXPECT_NE(next, session);
+  CK_SESSION_INFO info;
+  EXPECT_EQ(p11()->C_GetSessionInfo(session, &info), CKR_SESSION_HANDLE_INVALID);
+  CK_ATTRIBUTE label{CKA_LABEL, nullptr, 0};
+  EXPECT_EQ(p11()->C_GetAttributeValue(next, publicKey, &label, 1), CKR_OBJECT_HANDLE_INVALID);
+  // A search hands out new handles.
+  const auto found = Find(next, {});
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_NE(found[0], publicKey);
+  EXPECT_NE(found[0], privateKey);
+}
+
+TEST_F(SessionTest, AChildProcessStartsWithAModuleOfItsOwn) {
+  const CK_SESSION_HANDLE session = Open(false);
+  const pid_t child = fork();
+  if (child == 0) {
+    // The parent's initialization and sessions are not the child's.
+    CK_SESSION_INFO info;
+    const bool parentsGone =
+        p11()->C_GetSessionInfo(session, &info) == CKR_CRYPTOKI_NOT_INITIALIZED;
+    const bool initialized = p11()->C_Initialize(nullptr) == CKR_OK;
+    CK_SESSION_HANDLE own;
+    const bool opened =
+        p11()->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &own) == CKR_OK;
+    _exit(parentsGone && initialized && opened ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  CK_SESSION_INFO info;
+  EXPECT_EQ(p11()->C_GetSessionInfo(session, &info), CKR_OK);
 }
 
 TEST_F(SessionTest, OneSlotWithATokenThatClaimsNoHardware) {

@@ -178,6 +178,8 @@ RegStatus ProbeRegistry(std::string& location, std::string& problem) {
   return kErrorSuccess;
 }
 
+bool ReadRegistryStamp(RegistryStamp&) noexcept { return false; }
+
 void ResetRegistryForTesting() noexcept {}
 
 }  // namespace marlinok::platform
