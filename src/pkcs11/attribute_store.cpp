@@ -17,6 +17,9 @@ namespace {
 constexpr char kAttributesValue[] = "Attributes";
 constexpr char kModulusHashValue[] = "ModulusHash";
 constexpr char kSerialValue[] = "Serial";
+// Where ReadAllPairAttributes files a pair's modulus hash beside its
+// attributes (a type no attribute has).
+constexpr CK_ATTRIBUTE_TYPE kModulusHashMark = CKA_VENDOR_DEFINED | 0x4d4c4e00UL;
 
 std::string KeysPath(const std::string& container) {
   return std::string(kModuleRoot) + "\\Keys\\" + container;
@@ -113,6 +116,75 @@ void RemovePairAttributes(const std::string& container, bool exchange) {
   (void)DeleteKeyTree(PairPath(container, exchange));
   // The container's key goes when it holds the other pair's attributes no more.
   (void)DeleteKey(KeysPath(container).c_str());
+}
+
+namespace {
+
+bool WantsAll(const std::string&) { return true; }
+
+std::string Folded(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+const TreeValue* FindValue(const std::vector<TreeValue>& values, const char* name) {
+  const std::string wanted = Folded(name);
+  for (const TreeValue& value : values)
+    if (Folded(value.name) == wanted) return &value;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string PairAttributesKey(const std::string& container, bool exchange) {
+  return Folded(container + (exchange ? "\\exh" : "\\sig"));
+}
+
+StoredPairAttributes ReadAllPairAttributes() {
+  StoredPairAttributes all;
+  std::vector<TreeKey> keys;
+  if (ReadKeyTree((std::string(kModuleRoot) + "\\Keys").c_str(), 2, WantsAll, keys) !=
+      kErrorSuccess)
+    return all;
+  for (const TreeKey& key : keys) {
+    const TreeValue* hash = FindValue(key.values, kModulusHashValue);
+    const TreeValue* serialized = FindValue(key.values, kAttributesValue);
+    AttributeList list;
+    if (hash == nullptr || serialized == nullptr ||
+        !ParseAttributes(serialized->data.data(), serialized->data.size(), &list))
+      continue;
+    PutAttribute(list, kModulusHashMark, hash->data);
+    all.emplace(Folded(key.path), std::move(list));
+  }
+  return all;
+}
+
+AttributeList PairAttributesFrom(const StoredPairAttributes& all, const std::string& container,
+                                 bool exchange, const Bytes& modulusHash) {
+  auto found = all.find(PairAttributesKey(container, exchange));
+  if (found == all.end()) return {};
+  const Bytes* hash = FindAttribute(found->second, kModulusHashMark);
+  if (hash == nullptr || *hash != modulusHash) return {};
+  AttributeList list;
+  for (const Attribute& a : found->second)
+    if (a.type != kModulusHashMark) list.push_back(a);
+  return list;
+}
+
+std::vector<std::pair<std::string, AttributeList>> ReadAllModuleObjects() {
+  std::vector<std::pair<std::string, AttributeList>> objects;
+  std::vector<TreeKey> keys;
+  if (ReadKeyTree(ObjectsPath().c_str(), 1, WantsAll, keys) != kErrorSuccess) return objects;
+  for (const TreeKey& key : keys) {
+    if (key.path.empty()) continue;  // the Objects key itself
+    const TreeValue* serialized = FindValue(key.values, kAttributesValue);
+    AttributeList list;
+    if (serialized != nullptr &&
+        ParseAttributes(serialized->data.data(), serialized->data.size(), &list))
+      objects.emplace_back(key.path, std::move(list));
+  }
+  return objects;
 }
 
 std::vector<std::string> ListModuleObjects() {

@@ -15,7 +15,9 @@
 #ifndef MARLINOK_PKCS11_ATTRIBUTE_STORE_H
 #define MARLINOK_PKCS11_ATTRIBUTE_STORE_H
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pkcs11/pkcs11_api.h"
@@ -46,8 +48,19 @@ bool WritePairAttributes(const std::string& container, bool exchange, const Byte
                          const AttributeList& list);
 void RemovePairAttributes(const std::string& container, bool exchange);
 
-// Token objects of the module's own (certificates, data).
+// The attributes of every pair at once (a search reads them in one go), by
+// PairAttributesKey.
+using StoredPairAttributes = std::map<std::string, AttributeList>;
+StoredPairAttributes ReadAllPairAttributes();
+std::string PairAttributesKey(const std::string& container, bool exchange);
+// Those of one pair, as ReadPairAttributes would read them.
+AttributeList PairAttributesFrom(const StoredPairAttributes& all, const std::string& container,
+                                 bool exchange, const Bytes& modulusHash);
+
+// Token objects of the module's own (certificates, data): their names, or
+// all of them with their attributes.
 std::vector<std::string> ListModuleObjects();
+std::vector<std::pair<std::string, AttributeList>> ReadAllModuleObjects();
 bool ReadTokenObject(const std::string& name, AttributeList* list);
 bool WriteTokenObject(const std::string& name, const AttributeList& list);
 bool DeleteTokenObject(const std::string& name);

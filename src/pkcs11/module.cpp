@@ -9,8 +9,10 @@
 // a read/write session stores the new PIN whatever old PIN it is given
 // (creating the container root when the hive has none). A test sets a PIN on
 // a fresh hive with C_OpenSession(CKF_SERIAL_SESSION | CKF_RW_SESSION) and
-// C_SetPIN(session, "", 0, pin, length), or with `marlinok-tool pin set PIN`
-// once a container exists.
+// C_SetPIN(session, NULL, 0, pin, length), or with the tool, which needs the
+// container root to exist: `marlinok-tool create tmp && marlinok-tool pin set
+// PIN && marlinok-tool delete tmp`. (pkcs11-tool --change-pin logs in first,
+// so it cannot set the first PIN.)
 //
 // Every call returns the standard's code and prints nothing; no exception
 // leaves a call.

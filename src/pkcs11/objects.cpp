@@ -2,6 +2,7 @@
 
 #include <openssl/bn.h>
 #include <openssl/x509.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -126,6 +127,40 @@ bool ReadPairFromKey(const RegistryKey& key, bool exchange, PairState* state) {
   uint32_t size = sizeof flag;
   state->exportable = QueryValue(key, kind.exportFlag, nullptr, flag, &size) == kErrorSuccess &&
                       size >= 1 && (flag[0] & 1) != 0;
+  return true;
+}
+
+// The values a listing reads the bytes of: public records and export flags.
+bool WantsPairValue(const std::string& name) {
+  for (const store::PairValueNames* kind : {&store::kSignaturePair, &store::kExchangePair}) {
+    if (strcasecmp(name.c_str(), kind->publicRecord) == 0 ||
+        strcasecmp(name.c_str(), kind->exportFlag) == 0)
+      return true;
+  }
+  return false;
+}
+
+const platform::TreeValue* FindTreeValue(const std::vector<platform::TreeValue>& values,
+                                         const char* name) {
+  for (const platform::TreeValue& value : values)
+    if (strcasecmp(value.name.c_str(), name) == 0) return &value;
+  return nullptr;
+}
+
+// A pair of a container read whole: present when both records are there.
+bool PairFromValues(const std::vector<platform::TreeValue>& values, bool exchange,
+                    PairState* state) {
+  const store::PairValueNames& kind = Kind(exchange);
+  const platform::TreeValue* record = FindTreeValue(values, kind.publicRecord);
+  const platform::TreeValue* privateRecord = FindTreeValue(values, kind.privateRecord);
+  if (record == nullptr || privateRecord == nullptr || privateRecord->size == 0 ||
+      record->data.size() < sizeof state->publicRecord.bytes)
+    return false;
+  std::memcpy(state->publicRecord.bytes, record->data.data(), sizeof state->publicRecord.bytes);
+  const uint32_t bits = rsa::ReadModulusBits(state->publicRecord.bytes);
+  if (bits == 0 || bits > 8 * rsa::RSA_MODULUS_BYTES) return false;
+  const platform::TreeValue* flag = FindTreeValue(values, kind.exportFlag);
+  state->exportable = flag != nullptr && !flag->data.empty() && (flag->data[0] & 1) != 0;
   return true;
 }
 
@@ -611,38 +646,39 @@ std::vector<ObjectRef> ListStoredObjects() {
   std::lock_guard<std::mutex> lock(cache.mutex);
   cache.Refresh();
   if (cache.listed) return cache.stored;
+  // Three reads of the registry, whatever the number of objects: the
+  // containers with their values, the pairs' attributes, the module's objects.
   std::vector<ObjectRef> refs;
-  {
-    RegistryKey root;
-    std::vector<std::string> containers;
-    if (OpenKey(store::kContainerRoot, root) == kErrorSuccess &&
-        EnumSubkeyNames(root, containers) == kErrorSuccess) {
-      for (const std::string& container : containers) {
-        RegistryKey key;
-        if (OpenKey(store::ContainerPath(container.c_str()).c_str(), key) != kErrorSuccess)
-          continue;
-        for (bool exchange : {false, true}) {
-          // The pair is read in the same pass, for the searches that follow.
-          auto data = std::make_shared<PairData>();
-          if (!ReadPairFromKey(key, exchange, &data->state)) continue;
-          ObjectRef ref;
-          ref.container = container;
-          ref.exchange = exchange;
-          CompletePairData(ref, data.get());
-          if (cache.Keeps()) cache.pairs[PairKey(ref)] = std::move(data);
-          ref.kind = ObjectKind::PrivateKey;
-          refs.push_back(ref);
-          ref.kind = ObjectKind::PublicKey;
-          refs.push_back(ref);
-        }
+  std::vector<platform::TreeKey> containers;
+  if (platform::ReadKeyTree(store::kContainerRoot, 1, WantsPairValue, containers) ==
+      kErrorSuccess) {
+    const StoredPairAttributes extras = ReadAllPairAttributes();
+    for (const platform::TreeKey& container : containers) {
+      if (container.path.empty() || !store::IsValidContainerName(container.path.c_str()))
+        continue;  // the root itself
+      for (bool exchange : {false, true}) {
+        auto data = std::make_shared<PairData>();
+        if (!PairFromValues(container.values, exchange, &data->state)) continue;
+        ObjectRef ref;
+        ref.container = container.path;
+        ref.exchange = exchange;
+        data->modulus = ModulusOf(data->state.publicRecord);
+        data->hash = Digest(CKM_SHA_1, data->modulus.data(), data->modulus.size());
+        data->extras = PairAttributesFrom(extras, ref.container, exchange, data->hash);
+        if (cache.Keeps()) cache.pairs[PairKey(ref)] = std::move(data);
+        ref.kind = ObjectKind::PrivateKey;
+        refs.push_back(ref);
+        ref.kind = ObjectKind::PublicKey;
+        refs.push_back(ref);
       }
     }
   }
-  for (const std::string& name : ListModuleObjects()) {
+  for (auto& [name, list] : ReadAllModuleObjects()) {
     ObjectRef ref;
     ref.kind = ObjectKind::ModuleObject;
     ref.name = name;
     refs.push_back(ref);
+    if (cache.Keeps()) cache.moduleObjects[name] = std::move(list);
   }
   if (cache.Keeps()) {
     cache.stored = refs;

@@ -170,6 +170,27 @@ struct ValueWrite {
 // a full disk would, until it is called with -1 (POSIX; nothing on Windows).
 void FailValueWritesForTesting(int writes) noexcept;
 
+// One key of a tree read whole: its path below the tree's root ("" for the
+// root itself, "a" and "a\b" below it) and its values. A value's bytes are
+// there only when the caller's filter wanted them; its size always is.
+struct TreeValue {
+  std::string name;
+  uint32_t type = 0;
+  uint32_t size = 0;
+  std::vector<uint8_t> data;
+};
+struct TreeKey {
+  std::string path;
+  std::vector<TreeValue> values;
+};
+using TreeValueFilter = bool (*)(const std::string& valueName);
+
+// The key at `path` and its subkeys down to `depth` levels below it, with
+// their values, as one snapshot (on the hive one read transaction; advapi32
+// key by key). kErrorFileNotFound when `path` does not exist.
+[[nodiscard]] RegStatus ReadKeyTree(const char* path, uint32_t depth, TreeValueFilter wanted,
+                                    std::vector<TreeKey>& keys);
+
 // A stamp of the registry's contents: a later stamp differs from an earlier
 // one whenever anything was written in between, by this process or another
 // (on the hive: its data version, this process's own changes, the hive's

@@ -318,6 +318,12 @@ TEST_F(ObjectTest, DataObjectsPrivateOnesNeedLogin) {
   const CK_SESSION_HANDLE other = Open(false);
   ASSERT_EQ(p11()->C_CreateObject(other, attributes.data(), attributes.size(), &object), CKR_OK);
   EXPECT_EQ(Find(session, {Attr(CKA_TOKEN, &kFalse)}), std::vector<CK_OBJECT_HANDLE>{object});
+  const Bytes changed = FromText("other data");
+  CK_ATTRIBUTE change = Attr(CKA_VALUE, changed);
+  EXPECT_EQ(p11()->C_SetAttributeValue(session, object, &change, 1), CKR_OK);
+  EXPECT_EQ(Attribute(other, object, CKA_VALUE), changed);
+  CK_ATTRIBUTE readOnly = Attr(CKA_CLASS, &kPublicClass);
+  EXPECT_EQ(p11()->C_SetAttributeValue(session, object, &readOnly, 1), CKR_ATTRIBUTE_READ_ONLY);
   ASSERT_EQ(p11()->C_CloseSession(other), CKR_OK);
   EXPECT_TRUE(Find(session, {Attr(CKA_TOKEN, &kFalse)}).empty());
 }

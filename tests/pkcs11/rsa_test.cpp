@@ -469,6 +469,27 @@ TEST_F(RsaTest, AKeyOfTheModuleSignsThroughTheTokenCore) {
       OpenSslVerifies(oracle, CKM_SHA256_RSA_PKCS, CKM_SHA256, false, false, data, signature));
 }
 
+TEST_F(RsaTest, AContainerWithBothPairsIsFourObjects) {
+  for (uint32_t kind : {store::kSignaturePairBit, store::kExchangePairBit}) {
+    std::vector<uint8_t> publicPath(512), privatePath(512);
+    DataBlob publicRef{512, publicPath.data()}, privateRef{512, privatePath.data()};
+    ASSERT_EQ(token::GenerateKeyPair("both", &publicRef, &privateRef, 512, 1, kind), Status::Ok);
+  }
+  platform::ResetRegistryForTesting();
+  const CK_SESSION_HANDLE session = OpenWithLogin();
+  const auto privates = Find(session, {Attr(CKA_CLASS, &kPrivateClass)});
+  ASSERT_EQ(privates.size(), 2u);
+  EXPECT_EQ(Find(session, {Attr(CKA_CLASS, &kPublicClass)}).size(), 2u);
+  EXPECT_EQ(Find(session, {Attr(CKA_CLASS, &kPrivateClass), Attr(CKA_DECRYPT, &kTrue)}).size(), 1u);
+  for (CK_OBJECT_HANDLE key : privates) {
+    EXPECT_EQ(Attribute(session, key, CKA_LABEL), FromText("both"));
+    EXPECT_EQ(Attribute(session, key, CKA_EXTRACTABLE), Bytes{CK_TRUE});
+    CK_MECHANISM mechanism{CKM_SHA1_RSA_PKCS, nullptr, 0};
+    EXPECT_EQ(Sign(session, mechanism, key, FromText("x")).size(), 64u);
+  }
+  EXPECT_NE(Attribute(session, privates[0], CKA_ID), Attribute(session, privates[1], CKA_ID));
+}
+
 TEST_F(RsaTest, AttributesOfAPairReplacedElsewhereAreNotTakenOver) {
   const CK_SESSION_HANDLE session = OpenWithLogin();
   GeneratePair(session, 512, "replaced", {0x42}, false);

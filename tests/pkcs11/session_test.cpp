@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "pkcs11/module_fixture.h"
@@ -366,6 +367,71 @@ TEST_F(SessionTest, TheMechanismListTellsTheTruth) {
   count = 1;
   EXPECT_EQ(p11()->C_GetMechanismList(0, list.data(), &count), CKR_BUFFER_TOO_SMALL);
   EXPECT_EQ(count, list.size());
+}
+
+TEST_F(SessionTest, NullArgumentsAreRefusedNeverFollowed) {
+  const CK_SESSION_HANDLE session = OpenWithLogin();
+  const auto [privateKey, publicKey] = GeneratePair(session, 512, "args", {});
+  CK_MECHANISM sha1{CKM_SHA_1, nullptr, 0};
+  CK_MECHANISM rsa{CKM_RSA_PKCS, nullptr, 0};
+  CK_MECHANISM generate{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+  CK_BYTE data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  CK_OBJECT_HANDLE object;
+  CK_ULONG count;
+  struct Case {
+    const char* call;
+    std::function<CK_RV()> run;
+  } const cases[] = {
+      {"C_GetInfo", [&] { return p11()->C_GetInfo(nullptr); }},
+      {"C_GetSlotInfo", [&] { return p11()->C_GetSlotInfo(0, nullptr); }},
+      {"C_GetMechanismList", [&] { return p11()->C_GetMechanismList(0, nullptr, nullptr); }},
+      {"C_GetSessionInfo", [&] { return p11()->C_GetSessionInfo(session, nullptr); }},
+      {"C_CreateObject template",
+       [&] { return p11()->C_CreateObject(session, nullptr, 2, &object); }},
+      {"C_CreateObject handle",
+       [&] { return p11()->C_CreateObject(session, nullptr, 0, nullptr); }},
+      {"C_GetAttributeValue",
+       [&] { return p11()->C_GetAttributeValue(session, publicKey, nullptr, 1); }},
+      {"C_SetAttributeValue",
+       [&] { return p11()->C_SetAttributeValue(session, publicKey, nullptr, 1); }},
+      {"C_GetObjectSize", [&] { return p11()->C_GetObjectSize(session, publicKey, nullptr); }},
+      {"C_FindObjectsInit", [&] { return p11()->C_FindObjectsInit(session, nullptr, 3); }},
+      {"C_DigestInit", [&] { return p11()->C_DigestInit(session, nullptr); }},
+      {"C_EncryptInit", [&] { return p11()->C_EncryptInit(session, nullptr, publicKey); }},
+      {"C_DecryptInit", [&] { return p11()->C_DecryptInit(session, nullptr, privateKey); }},
+      {"C_VerifyInit", [&] { return p11()->C_VerifyInit(session, nullptr, publicKey); }},
+      {"C_GenerateKey",
+       [&] { return p11()->C_GenerateKey(session, nullptr, nullptr, 0, &object); }},
+      {"C_GenerateKeyPair",
+       [&] {
+         return p11()->C_GenerateKeyPair(session, &generate, nullptr, 0, nullptr, 0, nullptr,
+                                         &object);
+       }},
+      {"C_WrapKey",
+       [&] { return p11()->C_WrapKey(session, &rsa, publicKey, privateKey, data, nullptr); }},
+      {"C_UnwrapKey",
+       [&] {
+         return p11()->C_UnwrapKey(session, &rsa, privateKey, nullptr, 8, nullptr, 0, &object);
+       }},
+      {"C_SetPIN", [&] { return p11()->C_SetPIN(session, nullptr, 4, nullptr, 4); }},
+      {"C_Digest length",
+       [&] {
+         EXPECT_EQ(p11()->C_DigestInit(session, &sha1), CKR_OK);
+         return p11()->C_Digest(session, data, 8, data, nullptr);
+       }},
+      {"C_Digest data",
+       [&] {
+         EXPECT_EQ(p11()->C_DigestInit(session, &sha1), CKR_OK);
+         return p11()->C_Digest(session, nullptr, 8, data, &count);
+       }},
+      {"C_Verify signature",
+       [&] {
+         EXPECT_EQ(p11()->C_VerifyInit(session, &rsa, publicKey), CKR_OK);
+         return p11()->C_Verify(session, data, 8, nullptr, 64);
+       }},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.run(), CKR_ARGUMENTS_BAD) << c.call;
+  EXPECT_EQ(p11()->C_GetFunctionList(nullptr), CKR_ARGUMENTS_BAD);
 }
 
 TEST_F(SessionTest, OperationsWithoutInitAnswerNotInitialized) {
