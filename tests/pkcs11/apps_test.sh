@@ -155,6 +155,9 @@ ok "--sign SHA256-RSA-PKCS with the written key" p11user --sign --mechanism SHA2
 ok "openssl verifies it with the PEM key's public half" openssl dgst -sha256 -verify \
   "$work/imported.pub.pem" -signature "$work/sig-imported" "$work/data"
 
+ok "--generate-random 64" p11 --generate-random 64 -o "$work/random"
+same "64 bytes" 64 "$(wc -c <"$work/random")"
+
 if [ "$softhsm" -eq 1 ]; then
   # SoftHSMv2 refuses OAEP with a label, which --test tries.
   say "SKIPPED on SoftHSM: pkcs11-tool --test --login --allow-sw"
@@ -195,11 +198,19 @@ ok "the same with the module in PKCS11_MODULE_PATH, no openssl.cnf" \
 same "that certificate holds alpha's public key" "$(cat "$work/alpha.pem")" \
   "$(openssl x509 -in "$work/cert2.pem" -noout -pubkey 2>/dev/null)"
 
+ok "openssl x509 converts the certificate to DER" openssl x509 -in "$work/cert.pem" -outform DER \
+  -out "$work/cert.der"
+ok "--write-object of the certificate beside its key (--id 01)" p11user --write-object \
+  "$work/cert.der" --type cert --id 01 --label alpha
+ok "--read-object gives the certificate back" p11 --read-object --type cert --id 01 \
+  -o "$work/cert-back.der"
+same "the same bytes" "$(od -An -tx1 "$work/cert.der")" "$(od -An -tx1 "$work/cert-back.der" 2>/dev/null)"
+
 # ---- ssh-keygen -D --------------------------------------------------------------
 ok "ssh-keygen -D lists the token's public keys" ssh-keygen -D "$module"
 cp "$log" "$work/ssh-keys"
 alpha_ssh=$(ssh-keygen -i -m PKCS8 -f "$work/alpha.pem" | cut -d' ' -f2)
-same "alpha is among them" 1 "$(awk '{print $2}' "$work/ssh-keys" | grep -cxF "$alpha_ssh")"
+same "alpha is among them" 1 "$(awk '{print $2}' "$work/ssh-keys" | grep -qxF "$alpha_ssh" && echo 1 || echo 0)"
 
 # ---- p11-kit --------------------------------------------------------------------
 if [ "$(id -u)" -eq 0 ]; then
@@ -239,6 +250,13 @@ if [ -n "$tool" ]; then
     "$work/alpha.pem" -signature "$work/sig-tool" "$work/data"
   verdict "--verify SHA1-RSA-PKCS of the tool's signature" "Signature is valid" "$work/data" \
     "$work/sig-tool" 01 SHA1-RSA-PKCS
+
+  # One PIN for both: changed through the module, checked through the 36 calls.
+  ok "--change-pin through the module" p11 --login --pin "$pin" --change-pin --new-pin 1357
+  ok "marlinok-tool login takes the new PIN" "$tool" login 1357
+  refused "marlinok-tool login refuses the old one" "$tool" login "$pin"
+  ok "the tool sets it back" "$tool" pin set "$pin"
+  ok "and the module takes it" p11user --list-objects
 
   ok "--delete-object of the written key's private half" p11user --delete-object --type privkey \
     --id 02
