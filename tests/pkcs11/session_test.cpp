@@ -371,7 +371,8 @@ TEST_F(SessionTest, TheMechanismListTellsTheTruth) {
 
 TEST_F(SessionTest, NullArgumentsAreRefusedNeverFollowed) {
   const CK_SESSION_HANDLE session = OpenWithLogin();
-  const auto [privateKey, publicKey] = GeneratePair(session, 512, "args", {});
+  const auto pair = GeneratePair(session, 512, "args", {});
+  const CK_OBJECT_HANDLE privateKey = pair.first, publicKey = pair.second;
   CK_MECHANISM sha1{CKM_SHA_1, nullptr, 0};
   CK_MECHANISM rsa{CKM_RSA_PKCS, nullptr, 0};
   CK_MECHANISM generate{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
