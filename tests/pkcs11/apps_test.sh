@@ -198,6 +198,23 @@ ok "the same with the module in PKCS11_MODULE_PATH, no openssl.cnf" \
 same "that certificate holds alpha's public key" "$(cat "$work/alpha.pem")" \
   "$(openssl x509 -in "$work/cert2.pem" -noout -pubkey 2>/dev/null)"
 
+ok "a certificate signed with RSA-PSS (SHA-256) through the engine" \
+  env PKCS11_MODULE_PATH="$module" openssl req -new -x509 -days 7 -subj /CN=pss -sha256 \
+  -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:32 -engine pkcs11 -keyform engine \
+  -key "pkcs11:object=alpha;type=private;pin-value=$pin" -out "$work/pss.pem"
+ok "plain openssl verify accepts it" openssl verify -CAfile "$work/pss.pem" "$work/pss.pem"
+openssl x509 -in "$work/pss.pem" -noout -text >"$work/pss.txt" 2>&1
+same "its signature is RSA-PSS" 1 "$(grep -q '^ *Signature Algorithm: rsassaPss' "$work/pss.txt" &&
+  echo 1 || echo 0)"
+ok "openssl pkeyutl encrypts to alpha (OAEP, SHA-256)" openssl pkeyutl -encrypt -pubin \
+  -inkey "$work/alpha.pem" -pkeyopt rsa_padding_mode:oaep -pkeyopt rsa_oaep_md:sha256 \
+  -in "$work/msg" -out "$work/ct-oaep256"
+ok "openssl pkeyutl -decrypt through the engine (OAEP, SHA-256)" \
+  env PKCS11_MODULE_PATH="$module" openssl pkeyutl -decrypt -engine pkcs11 -keyform engine \
+  -inkey "pkcs11:object=alpha;type=private;pin-value=$pin" -pkeyopt rsa_padding_mode:oaep \
+  -pkeyopt rsa_oaep_md:sha256 -in "$work/ct-oaep256" -out "$work/pt-oaep256"
+same "the plaintext comes back" "attack at dawn" "$(cat "$work/pt-oaep256" 2>/dev/null)"
+
 ok "openssl x509 converts the certificate to DER" openssl x509 -in "$work/cert.pem" -outform DER \
   -out "$work/cert.der"
 ok "--write-object of the certificate beside its key (--id 01)" p11user --write-object \
