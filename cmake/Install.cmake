@@ -6,7 +6,8 @@
 #   lib/pkgconfig/marlinok.pc
 #   lib/cmake/marlinok/  find_package(marlinok) -> marlinok::marlinok
 #   bin/marlinok-tool, its man page and bash completion (tools/CMakeLists.txt)
-# Components: Runtime (library, tool, man page, completion) and Development
+#   lib/pkcs11/libmarlinok-pkcs11.so and share/p11-kit/modules/marlinok.module
+# Components: Runtime (library, tool, man page, completion, PKCS #11 module) and Development
 # (header, linker symlink, pkg-config and CMake files).
 include(CMakePackageConfigHelpers)
 
@@ -19,9 +20,34 @@ install(TARGETS marlinok EXPORT marlinokTargets
 install(FILES ${PROJECT_SOURCE_DIR}/include/marlinok.h ${PROJECT_BINARY_DIR}/include/marlinok_version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 
-# The PKCS #11 module, once there is one, is installed here:
-#   install(TARGETS marlinok-pkcs11 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkcs11
-#     COMPONENT Runtime)
+# The PKCS #11 module goes where Debian keeps them (p11-kit's p11_module_path,
+# LIBDIR/pkcs11), with a p11-kit module file naming it in p11-kit's folder of
+# module files (p11_module_configs, share/p11-kit/modules for the prefix /usr),
+# so that p11-kit-aware applications find it.
+if(TARGET marlinok_pkcs11)
+  install(TARGETS marlinok_pkcs11 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkcs11
+    COMPONENT Runtime NAMELINK_COMPONENT Runtime)
+  set(MARLINOK_P11KIT_MODULE_CONFIGS ${CMAKE_INSTALL_DATADIR}/p11-kit/modules)
+  find_package(PkgConfig QUIET)
+  if(PKG_CONFIG_FOUND)
+    pkg_get_variable(p11kit_configs p11-kit-1 p11_module_configs)
+    pkg_get_variable(p11kit_prefix p11-kit-1 prefix)
+    if(p11kit_configs AND p11kit_prefix AND p11kit_configs MATCHES "^${p11kit_prefix}/(.+)$")
+      set(MARLINOK_P11KIT_MODULE_CONFIGS ${CMAKE_MATCH_1})
+    endif()
+  endif()
+  # Written when installing, so that it names the module where it actually is.
+  install(CODE "
+    set(libdir \"${CMAKE_INSTALL_LIBDIR}\")
+    if(NOT IS_ABSOLUTE \"\${libdir}\")
+      set(libdir \"\${CMAKE_INSTALL_PREFIX}/\${libdir}\")
+    endif()
+    file(WRITE \"${PROJECT_BINARY_DIR}/marlinok.module\" \"# marlinok's PKCS #11 module, for p11-kit
+module: \${libdir}/pkcs11/$<TARGET_FILE_NAME:marlinok_pkcs11>
+\")" COMPONENT Runtime)
+  install(FILES ${PROJECT_BINARY_DIR}/marlinok.module
+    DESTINATION ${MARLINOK_P11KIT_MODULE_CONFIGS} COMPONENT Runtime)
+endif()
 
 install(EXPORT marlinokTargets NAMESPACE marlinok:: DESTINATION ${MARLINOK_CMAKE_INSTALL_DIR}
   COMPONENT Development)

@@ -3,6 +3,8 @@
 # layers it is allowed to build on (docs/architecture.md keeps the same
 # table; the public header marlinok.h may be included anywhere), that the
 # exports are all in src/exports, and that no code below them calls one.
+# src/pkcs11 (the PKCS #11 module) is a front end beside the exports: it
+# builds on the same layers and never includes the exports; nothing includes it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -18,6 +20,7 @@ declare -A allowed=(
   [keyblob]="rsa core"
   [token]="keyblob rsa mp store symmetric random digest core platform"
   [exports]="token keyblob rsa mp store symmetric random digest core platform"
+  [pkcs11]="token keyblob rsa mp store symmetric random digest core platform"
 )
 
 status=0

@@ -6,7 +6,8 @@
 #      find_package(marlinok) and with pkg-config, and run;
 #   3. `cpack -G DEB` of a build for /usr: its dependencies and files (the same
 #      as a DESTDIR install), then dpkg -i, marlinok-tool --version and demo on
-#      a throwaway hive, the man page rendered, then removed (dpkg -r, and
+#      a throwaway hive, p11-kit finding the PKCS #11 module, the man page
+#      rendered, then removed (dpkg -r, and
 #      -P for dpkg's own record of it) and nothing left.
 # Step 3 needs root (or sudo -n); without it, it is skipped with a loud message.
 set -euo pipefail
@@ -36,9 +37,11 @@ lib/cmake/marlinok/marlinokTargets.cmake
 lib/libmarlinok.so
 lib/libmarlinok.so.0
 lib/libmarlinok.so.$version
+lib/pkcs11/libmarlinok-pkcs11.so
 lib/pkgconfig/marlinok.pc
 share/bash-completion/completions/marlinok-tool
-share/man/man1/marlinok-tool.1"
+share/man/man1/marlinok-tool.1
+share/p11-kit/modules/marlinok.module"
 actual=$(cd "$stage" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "staging file list differs:
 $(diff <(echo "$expected") <(echo "$actual") || true)"
@@ -50,6 +53,10 @@ grep -q 'SONAME *libmarlinok\.so\.0$' "$work/objdump.txt" || fail "no SONAME lib
 [ "$("$stage/bin/marlinok-tool" --version)" = "marlinok-tool $version" ] ||
   fail "staged marlinok-tool --version"
 grep -q "^Version: $version\$" "$stage/lib/pkgconfig/marlinok.pc" || fail "marlinok.pc version"
+[ "$(cat "$stage/share/p11-kit/modules/marlinok.module")" = "# marlinok's PKCS #11 module, for p11-kit
+module: $stage/lib/pkcs11/libmarlinok-pkcs11.so" ] || fail "marlinok.module does not name the staged module"
+[ "$("$stage/bin/marlinok-tool" pkcs11 path)" = "$stage/lib/pkcs11/libmarlinok-pkcs11.so" ] ||
+  fail "staged marlinok-tool pkcs11 path"
 say "staging install: $(wc -l <<<"$actual") files, as expected"
 
 # ---- 2. a project of its own against the staging tree --------------------------
@@ -122,6 +129,14 @@ MARLINOK_REGISTRY=$work/hive/hive.db /usr/bin/marlinok-tool demo >"$work/demo.lo
 $(cat "$work/demo.log")"
 grep -q "removed container 'marlinok-demo'" "$work/demo.log" || fail "demo did not finish"
 say "installed marlinok-tool demo ran on $work/hive"
+# p11-kit finds the module through the package's module file.
+module=$(dpkg -L marlinok | grep '/pkcs11/libmarlinok-pkcs11\.so$')
+[ "$(/usr/bin/marlinok-tool pkcs11 path)" = "$module" ] || fail "installed marlinok-tool pkcs11 path"
+MARLINOK_REGISTRY=$work/hive/hive.db p11-kit list-modules >"$work/p11-kit.txt" 2>&1 ||
+  fail "p11-kit list-modules: $(cat "$work/p11-kit.txt")"
+grep -qx "marlinok: $module" "$work/p11-kit.txt" || fail "p11-kit does not list the module:
+$(cat "$work/p11-kit.txt")"
+say "p11-kit list-modules sees $module"
 man_page=$(dpkg -L marlinok | grep '/man1/marlinok-tool\.1')
 MANWIDTH=80 man -l "$man_page" >"$work/man.txt" 2>"$work/man.err" || fail "man -l fails"
 grep -q '^NAME' "$work/man.txt" || fail "man -l does not render"

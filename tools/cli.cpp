@@ -77,7 +77,7 @@ const std::vector<const Command*>& Commands() {
       &kDemoCommand,   &kListCommand,   &kCreateCommand,  &kDeleteCommand,  &kGenkeyCommand,
       &kSignCommand,   &kVerifyCommand, &kEncryptCommand, &kDecryptCommand, &kExportCommand,
       &kImportCommand, &kPinCommand,    &kLoginCommand,   &kStoresCommand,  &kKeystoreCommand,
-      &kSymkeyCommand, &kDigestCommand, &kRandomCommand,  &kRegCommand};
+      &kSymkeyCommand, &kDigestCommand, &kRandomCommand,  &kRegCommand,     &kPkcs11Command};
   return commands;
 }
 

@@ -105,6 +105,7 @@ extern const Command kKeystoreCommand;
 extern const Command kListCommand;
 extern const Command kLoginCommand;
 extern const Command kPinCommand;
+extern const Command kPkcs11Command;
 extern const Command kStoresCommand;
 extern const Command kSymkeyCommand;
 extern const Command kRandomCommand;

@@ -170,6 +170,44 @@ struct ValueWrite {
 // a full disk would, until it is called with -1 (POSIX; nothing on Windows).
 void FailValueWritesForTesting(int writes) noexcept;
 
+// One key of a tree read whole: its path below the tree's root ("" for the
+// root itself, "a" and "a\b" below it) and its values. A value's bytes are
+// there only when the caller's filter wanted them; its size always is.
+struct TreeValue {
+  std::string name;
+  uint32_t type = 0;
+  uint32_t size = 0;
+  std::vector<uint8_t> data;
+};
+struct TreeKey {
+  std::string path;
+  std::vector<TreeValue> values;
+};
+using TreeValueFilter = bool (*)(const std::string& valueName);
+
+// The key at `path` and its subkeys down to `depth` levels below it, with
+// their values, as one snapshot (on the hive one read transaction; advapi32
+// key by key). kErrorFileNotFound when `path` does not exist.
+[[nodiscard]] RegStatus ReadKeyTree(const char* path, uint32_t depth, TreeValueFilter wanted,
+                                    std::vector<TreeKey>& keys);
+
+// A stamp of the registry's contents: a later stamp differs from an earlier
+// one whenever anything was written in between, by this process or another
+// (on the hive: its data version, this process's own changes, the hive's
+// location and connection). Equal stamps mean nothing changed.
+struct RegistryStamp {
+  uint64_t location = 0, connection = 0, others = 0, own = 0;
+  bool operator==(const RegistryStamp& o) const {
+    return location == o.location && connection == o.connection && others == o.others &&
+           own == o.own;
+  }
+  bool operator!=(const RegistryStamp& o) const { return !(*this == o); }
+};
+
+// false when there is no stamp to be had (advapi32 keeps none; the hive
+// could not be read): a caller then takes everything as changed.
+[[nodiscard]] bool ReadRegistryStamp(RegistryStamp& stamp) noexcept;
+
 // Drops whatever connection the backend keeps, so that the next call looks up
 // the hive location afresh (POSIX; nothing to do on Windows).
 void ResetRegistryForTesting() noexcept;

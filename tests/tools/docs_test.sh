@@ -15,7 +15,7 @@ check() {  # check NAME EXPECTED ACTUAL
 }
 
 commands=$("$tool" --help | awk 'NR > 2 && NF {print $1}')
-check "help lists commands" 19 "$(wc -l <<<"$commands")"
+check "help lists commands" 20 "$(wc -l <<<"$commands")"
 for command in $commands; do
   check "man page has $command" 1 "$(grep -c "^\\\\fB${command}\\\\fR" "$man_page")"
 done
@@ -46,6 +46,7 @@ check "option values" "cbc cfb ecb ofb " "$(complete_words encrypt a --mode '')"
 check "format values" "blob pem private-blob " "$(complete_words export a --format '')"
 check "options of genkey" "--bits --exchange --exportable --help --signature " "$(complete_words genkey x --)"
 check "pin" "check set " "$(complete_words pin '')"
+check "pkcs11" "info path " "$(complete_words pkcs11 '')"
 check "reg" "add delete dump get keys set " "$(complete_words reg '')"
 touch "$work/secret.txt"
 check "files" "secret.txt " "$(complete_words digest sec)"

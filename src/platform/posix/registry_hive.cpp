@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,7 @@ const std::array<const char*, kSqlCount> kSqlText = {
     "BEGIN",
     "COMMIT",
     "ROLLBACK",
+    "PRAGMA data_version",
 };
 
 // Process-wide state, all of it under gMutex.
@@ -364,8 +366,10 @@ RegStatus OpenHive(const std::string& path, Hive*& out, std::string& problem) {
   }
   if (!HiveIsPrivate(path, problem)) return kErrorAccessDenied;
   if (!LooksLikeADatabase(path, problem)) return kErrorBadDb;
+  static std::atomic<uint64_t> connections{0};
   auto* hive = new Hive;
   hive->pid = getpid();
+  hive->serial = ++connections;
   int rc = sqlite3_open_v2(path.c_str(), &hive->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
   if (rc != SQLITE_OK) {
@@ -475,6 +479,27 @@ RegStatus ProbeRegistry(std::string& location, std::string& problem) {
   problem = status == kErrorSuccess ? std::string() : gProblem;
   if (status != kErrorSuccess && problem.empty()) problem = "the hive stayed busy";
   return status;
+}
+
+bool ReadRegistryStamp(RegistryStamp& stamp) noexcept {
+  try {
+    RegistryStamp read;
+    const RegStatus status = WithHive([&](Hive& hive) -> RegStatus {
+      Use use(hive, kDataVersion);
+      const int rc = use.Step();
+      if (rc != SQLITE_ROW) return FromSqlite(rc == SQLITE_DONE ? SQLITE_ERROR : rc);
+      read.location = Generation();
+      read.connection = hive.serial;
+      read.others = static_cast<uint64_t>(sqlite3_column_int64(use.get(), 0));
+      read.own = static_cast<uint64_t>(sqlite3_total_changes64(hive.db));
+      return kErrorSuccess;
+    });
+    if (status != kErrorSuccess) return false;
+    stamp = read;
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 void ResetRegistryForTesting() noexcept {

@@ -42,6 +42,7 @@ enum Sql : size_t {
   kBeginRead,
   kCommit,
   kRollback,
+  kDataVersion,
   kSqlCount
 };
 
@@ -49,6 +50,7 @@ struct Hive {
   sqlite3* db = nullptr;
   std::array<sqlite3_stmt*, kSqlCount> statements{};
   pid_t pid = 0;
+  uint64_t serial = 0;  // which of this process's connections (stamps are per connection)
 };
 
 RegStatus FromSqlite(int rc);

@@ -303,6 +303,72 @@ RegStatus EnumSubkeyNames(const RegistryKey& key, std::vector<std::string>& name
   });
 }
 
+namespace {
+
+// Every key of the tree with its values, one row per value (a key without
+// values gives one row of NULLs), ordered by key.
+constexpr char kTreeSql[] =
+    "WITH RECURSIVE sub(id, path, depth) AS ("
+    "  SELECT ?1, CAST(x'' AS BLOB), 0"
+    "  UNION ALL"
+    "  SELECT k.id, CASE WHEN sub.depth = 0 THEN k.name"
+    "                    ELSE CAST(sub.path || x'5c' || k.name AS BLOB) END, sub.depth + 1"
+    "  FROM hive_keys k JOIN sub ON k.parent = sub.id WHERE sub.depth < ?2)"
+    " SELECT sub.id, sub.path, v.name, v.type, length(v.data), v.data"
+    " FROM sub LEFT JOIN hive_values v ON v.key = sub.id ORDER BY sub.id, v.rowid";
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+  const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+  const auto length = static_cast<size_t>(sqlite3_column_bytes(statement, column));
+  return bytes != nullptr ? std::string(bytes, length) : std::string();
+}
+
+}  // namespace
+
+RegStatus ReadKeyTree(const char* path, uint32_t depth, TreeValueFilter wanted,
+                      std::vector<TreeKey>& keys) {
+  std::vector<Component> components;
+  const RegStatus parsed = SplitPath(path, components);
+  if (parsed != kErrorSuccess) return parsed;
+  return WithHive([&](Hive& hive) {
+    return InTransaction(
+        hive,
+        [&]() -> RegStatus {
+          keys.clear();
+          int64_t root = 0;
+          bool created = false;
+          const RegStatus found = Walk(hive, components, false, root, created);
+          if (found != kErrorSuccess) return found;
+          sqlite3_stmt* statement = nullptr;
+          int rc = sqlite3_prepare_v2(hive.db, kTreeSql, -1, &statement, nullptr);
+          if (rc != SQLITE_OK) return FromSqlite(rc);
+          sqlite3_bind_int64(statement, 1, root);
+          sqlite3_bind_int64(statement, 2, depth);
+          int64_t lastId = -1;
+          while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            const int64_t id = sqlite3_column_int64(statement, 0);
+            if (id != lastId) {
+              keys.push_back(TreeKey{ColumnText(statement, 1), {}});
+              lastId = id;
+            }
+            if (sqlite3_column_type(statement, 2) == SQLITE_NULL) continue;
+            TreeValue value;
+            value.name = ColumnText(statement, 2);
+            value.type = static_cast<uint32_t>(sqlite3_column_int64(statement, 3));
+            value.size = static_cast<uint32_t>(sqlite3_column_int64(statement, 4));
+            if (wanted != nullptr && wanted(value.name) && value.size != 0) {
+              const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(statement, 5));
+              if (data != nullptr) value.data.assign(data, data + value.size);
+            }
+            keys.back().values.push_back(std::move(value));
+          }
+          sqlite3_finalize(statement);
+          return rc == SQLITE_DONE ? kErrorSuccess : FromSqlite(rc);
+        },
+        kBeginRead);
+  });
+}
+
 RegStatus DeleteKey(const char* path) {
   if (path == nullptr) return kErrorInvalidParameter;
   std::vector<Component> components;

@@ -178,6 +178,53 @@ RegStatus ProbeRegistry(std::string& location, std::string& problem) {
   return kErrorSuccess;
 }
 
+namespace {
+
+RegStatus ReadTreeBelow(const std::string& path, const std::string& relative, uint32_t depth,
+                        TreeValueFilter wanted, std::vector<TreeKey>& keys) {
+  RegistryKey key;
+  RegStatus status = OpenKey(path.c_str(), key);
+  if (status != kErrorSuccess) return status;
+  TreeKey tree{relative, {}};
+  for (uint32_t index = 0;; ++index) {
+    TreeValue value;
+    status = EnumValueName(key, index, value.name);
+    if (status == kErrorNoMoreItems) break;
+    if (status != kErrorSuccess) return status;
+    status = QueryValue(key, value.name.c_str(), &value.type, nullptr, &value.size);
+    if (status != kErrorSuccess) return status;
+    if (wanted != nullptr && wanted(value.name) && value.size != 0) {
+      value.data.resize(value.size);
+      status = QueryValue(key, value.name.c_str(), &value.type, value.data.data(), &value.size);
+      if (status != kErrorSuccess) return status;
+      value.data.resize(value.size);
+    }
+    tree.values.push_back(std::move(value));
+  }
+  keys.push_back(std::move(tree));
+  if (depth == 0) return kErrorSuccess;
+  std::vector<std::string> names;
+  status = EnumSubkeyNames(key, names);
+  if (status != kErrorSuccess) return status;
+  for (const std::string& name : names) {
+    status = ReadTreeBelow(path + "\\" + name, relative.empty() ? name : relative + "\\" + name,
+                           depth - 1, wanted, keys);
+    // A subkey deleted meanwhile is no longer part of the tree.
+    if (status != kErrorSuccess && status != kErrorFileNotFound) return status;
+  }
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+RegStatus ReadKeyTree(const char* path, uint32_t depth, TreeValueFilter wanted,
+                      std::vector<TreeKey>& keys) {
+  keys.clear();
+  return ReadTreeBelow(path, std::string(), depth, wanted, keys);
+}
+
+bool ReadRegistryStamp(RegistryStamp&) noexcept { return false; }
+
 void ResetRegistryForTesting() noexcept {}
 
 }  // namespace marlinok::platform
