@@ -72,13 +72,19 @@ constexpr std::size_t kMaxContainerName = 49;
 
 // A new container for a pair an application makes: named after the label
 // when that is a free, valid name, else "pkcs11-<16 hex digits>".
+// Whether a label may name the container: the token takes any name without a
+// backslash, but its name lists are joined with '|', and a control character
+// would reach whatever prints a list.
+bool LabelNamesAContainer(const Bytes& label) {
+  if (label.empty() || label.size() > kMaxContainerName) return false;
+  return std::none_of(label.begin(), label.end(),
+                      [](uint8_t c) { return c < 0x20 || c == 0x7f || c == '|' || c == '\\'; });
+}
+
 std::string NewContainer(const Bytes* label) {
-  if (label != nullptr && !label->empty() && label->size() <= kMaxContainerName &&
-      std::find(label->begin(), label->end(), 0) == label->end()) {
+  if (label != nullptr && LabelNamesAContainer(*label)) {
     const std::string name(label->begin(), label->end());
-    if (store::IsValidContainerName(name.c_str()) &&
-        store::CreateContainer(name.c_str()) == Status::Ok)
-      return name;
+    if (store::CreateContainer(name.c_str()) == Status::Ok) return name;
   }
   for (int attempt = 0; attempt < 4; ++attempt) {
     const std::string name = RandomName("pkcs11-");

@@ -71,6 +71,31 @@ TEST_F(ObjectTest, AGeneratedPairIsTwoKeyObjectsSharingTheirId) {
   EXPECT_EQ(generatedBy, static_cast<CK_MECHANISM_TYPE>(CKM_RSA_PKCS_KEY_PAIR_GEN));
 }
 
+// A label names the pair's container only where the token's name lists can
+// carry it; otherwise the container gets a name of its own and the label is
+// kept all the same.
+TEST_F(ObjectTest, LabelsTheNameListsCannotCarryDoNotNameTheContainer) {
+  const CK_SESSION_HANDLE session = OpenWithLogin();
+  const struct {
+    std::string label;
+    bool namesContainer;
+  } cases[] = {{"plain", true},
+               {"pipe|x", false},
+               {"back\\slash", false},
+               {"tab\tx", false},
+               {std::string(50, 'a'), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const auto [privateKey, publicKey] = GeneratePair(session, 512, c.label, Bytes{0x01});
+    EXPECT_EQ(Attribute(session, publicKey, CKA_LABEL), FromText(c.label));
+    const std::string containers = "|" + Subkeys(store::kContainerRoot) + "|";
+    EXPECT_EQ(containers.find("|" + c.label + "|") != std::string::npos, c.namesContainer)
+        << containers;
+    EXPECT_EQ(p11()->C_DestroyObject(session, privateKey), CKR_OK);
+  }
+  EXPECT_EQ(Subkeys(store::kContainerRoot), "");
+}
+
 TEST_F(ObjectTest, GetAttributeValueFollowsTheStandardsRules) {
   const CK_SESSION_HANDLE session = OpenWithLogin();
   const auto [privateKey, publicKey] = GeneratePair(session, 1024, "rules", {});
