@@ -328,6 +328,16 @@ CK_RV CloseSessionLocked(Module& module, CK_SESSION_HANDLE handle) {
   return CKR_OK;
 }
 
+// The answer of a call the module does not offer, once the session is known
+// to be one (a bad handle is still CKR_SESSION_HANDLE_INVALID).
+CK_RV NotSupportedIn(CK_SESSION_HANDLE handle) noexcept {
+  return Guarded([&]() -> CK_RV {
+    std::shared_ptr<Session> session;
+    if (const CK_RV rv = FindSession(handle, &session, nullptr); rv != CKR_OK) return rv;
+    return CKR_FUNCTION_NOT_SUPPORTED;
+  });
+}
+
 }  // namespace
 }  // namespace marlinok::pkcs11
 
@@ -578,20 +588,12 @@ MARLINOK_PKCS11_EXPORT CK_RV C_GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSI
 
 MARLINOK_PKCS11_EXPORT CK_RV C_GetOperationState(CK_SESSION_HANDLE handle, CK_BYTE_PTR,
                                                  CK_ULONG_PTR) {
-  return Guarded([&]() -> CK_RV {
-    std::shared_ptr<Session> session;
-    if (const CK_RV rv = FindSession(handle, &session, nullptr); rv != CKR_OK) return rv;
-    return CKR_FUNCTION_NOT_SUPPORTED;
-  });
+  return NotSupportedIn(handle);
 }
 
 MARLINOK_PKCS11_EXPORT CK_RV C_SetOperationState(CK_SESSION_HANDLE handle, CK_BYTE_PTR, CK_ULONG,
                                                  CK_OBJECT_HANDLE, CK_OBJECT_HANDLE) {
-  return Guarded([&]() -> CK_RV {
-    std::shared_ptr<Session> session;
-    if (const CK_RV rv = FindSession(handle, &session, nullptr); rv != CKR_OK) return rv;
-    return CKR_FUNCTION_NOT_SUPPORTED;
-  });
+  return NotSupportedIn(handle);
 }
 
 MARLINOK_PKCS11_EXPORT CK_RV C_Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user,
@@ -663,11 +665,7 @@ MARLINOK_PKCS11_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE handle, CK_ATTRIBU
 
 MARLINOK_PKCS11_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE,
                                           CK_ATTRIBUTE_PTR, CK_ULONG, CK_OBJECT_HANDLE_PTR) {
-  return Guarded([&]() -> CK_RV {
-    std::shared_ptr<Session> session;
-    if (const CK_RV rv = FindSession(handle, &session, nullptr); rv != CKR_OK) return rv;
-    return CKR_FUNCTION_NOT_SUPPORTED;
-  });
+  return NotSupportedIn(handle);
 }
 
 MARLINOK_PKCS11_EXPORT CK_RV C_DestroyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object) {
@@ -916,20 +914,12 @@ MARLINOK_PKCS11_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR s
 
 MARLINOK_PKCS11_EXPORT CK_RV C_SignRecoverInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR,
                                                CK_OBJECT_HANDLE) {
-  return Guarded([&]() -> CK_RV {
-    std::shared_ptr<Session> session;
-    if (const CK_RV rv = FindSession(handle, &session, nullptr); rv != CKR_OK) return rv;
-    return CKR_FUNCTION_NOT_SUPPORTED;
-  });
+  return NotSupportedIn(handle);
 }
 
 MARLINOK_PKCS11_EXPORT CK_RV C_SignRecover(CK_SESSION_HANDLE handle, CK_BYTE_PTR, CK_ULONG,
                                            CK_BYTE_PTR, CK_ULONG_PTR) {
-  return Guarded([&]() -> CK_RV {
-    std::shared_ptr<Session> session;
-    if (const CK_RV rv = FindSession(handle, &session, nullptr); rv != CKR_OK) return rv;
-    return CKR_FUNCTION_NOT_SUPPORTED;
-  });
+  return NotSupportedIn(handle);
 }
 
 MARLINOK_PKCS11_EXPORT CK_RV C_VerifyInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
@@ -956,20 +946,12 @@ MARLINOK_PKCS11_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR
 
 MARLINOK_PKCS11_EXPORT CK_RV C_VerifyRecoverInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR,
                                                  CK_OBJECT_HANDLE) {
-  return Guarded([&]() -> CK_RV {
-    std::shared_ptr<Session> session;
-    if (const CK_RV rv = FindSession(handle, &session, nullptr); rv != CKR_OK) return rv;
-    return CKR_FUNCTION_NOT_SUPPORTED;
-  });
+  return NotSupportedIn(handle);
 }
 
 MARLINOK_PKCS11_EXPORT CK_RV C_VerifyRecover(CK_SESSION_HANDLE handle, CK_BYTE_PTR, CK_ULONG,
                                              CK_BYTE_PTR, CK_ULONG_PTR) {
-  return Guarded([&]() -> CK_RV {
-    std::shared_ptr<Session> session;
-    if (const CK_RV rv = FindSession(handle, &session, nullptr); rv != CKR_OK) return rv;
-    return CKR_FUNCTION_NOT_SUPPORTED;
-  });
+  return NotSupportedIn(handle);
 }
 
 #define MARLINOK_DUAL_CALL(Name)                                                            \
