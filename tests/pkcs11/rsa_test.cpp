@@ -5,6 +5,7 @@
 #include <openssl/rsa.h>
 
 #include <cstring>
+#include <ostream>
 #include <thread>
 
 #include "pkcs11/module_fixture.h"
@@ -87,6 +88,11 @@ struct SignCase {
   bool pss;
   bool hashed;  // the input is a hash already (CKM_RSA_PKCS_PSS)
 };
+
+// The cases' names in test listings: stable from run to run.
+void PrintTo(const SignCase& c, std::ostream* os) {
+  *os << "mechanism 0x" << std::hex << c.mechanism << " hash 0x" << c.hash;
+}
 
 const SignCase kSignCases[] = {
     {CKM_RSA_PKCS, 0, false, false},
@@ -236,6 +242,11 @@ struct CipherCase {
   CK_MECHANISM_TYPE hash;  // OAEP
   const char* label;       // OAEP
 };
+
+void PrintTo(const CipherCase& c, std::ostream* os) {
+  *os << "mechanism 0x" << std::hex << c.mechanism << " hash 0x" << c.hash
+      << (c.label != nullptr ? " with a label" : "");
+}
 
 const CipherCase kCipherCases[] = {
     {CKM_RSA_PKCS, 0, nullptr},
