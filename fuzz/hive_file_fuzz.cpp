@@ -90,13 +90,14 @@ Verdict Judge(const Bytes& file) {
     } else if (id == 0x4d4b5247 && version == 1) {
       verdict.identity = true;
       // Both tables, with the columns the library uses (a column more is
-      // harmless: the library names the columns it writes).
+      // harmless: the library names the columns it writes; SQLite matches
+      // names in any case).
       int64_t keys = 0, values = 0;
       if (one("SELECT count(*) FROM pragma_table_info('hive_keys') "
-              "WHERE name IN ('id', 'parent', 'name', 'fold')",
+              "WHERE lower(name) IN ('id', 'parent', 'name', 'fold')",
               nullptr, &keys) &&
           one("SELECT count(*) FROM pragma_table_info('hive_values') "
-              "WHERE name IN ('key', 'name', 'fold', 'type', 'data')",
+              "WHERE lower(name) IN ('key', 'name', 'fold', 'type', 'data')",
               nullptr, &values) &&
           keys == 4 && values == 5) {
         verdict.kind = Kind::Hive;
