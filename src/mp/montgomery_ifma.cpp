@@ -32,7 +32,7 @@ namespace marlinok::mp::detail {
 
 namespace {
 
-#define MARLINOK_IFMA __attribute__((target("avx512f,avx512vl,avx512ifma,avx512bw")))
+#define MARLINOK_IFMA __attribute__((target("avx512f,avx512vl,avx512ifma,avx512bw,bmi2")))
 
 constexpr uint64_t kMask52 = (uint64_t{1} << 52) - 1;
 constexpr uint32_t kMaxVectors = 5;  // 40 limbs: moduli of up to 2078 bits
@@ -115,6 +115,39 @@ MARLINOK_IFMA inline void Normalise(__m512i* r) {
   }
 }
 
+// The vector ops of the kernel on one vector of lanes; kHalf runs them on its
+// lower four lanes alone (the upper ones are left undefined), which costs half
+// as much where the processor splits a 512-bit operation in two.
+template <bool kHalf>
+struct Lanes {
+  MARLINOK_IFMA static __m512i MaddLo(__m512i acc, __m512i a, __m512i b) {
+    if constexpr (!kHalf) return _mm512_madd52lo_epu64(acc, a, b);
+    return _mm512_castsi256_si512(_mm256_madd52lo_epu64(
+        _mm512_castsi512_si256(acc), _mm512_castsi512_si256(a), _mm512_castsi512_si256(b)));
+  }
+  MARLINOK_IFMA static __m512i MaddHi(__m512i acc, __m512i a, __m512i b) {
+    if constexpr (!kHalf) return _mm512_madd52hi_epu64(acc, a, b);
+    return _mm512_castsi256_si512(_mm256_madd52hi_epu64(
+        _mm512_castsi512_si256(acc), _mm512_castsi512_si256(a), _mm512_castsi512_si256(b)));
+  }
+  MARLINOK_IFMA static __m512i Add(__m512i a, __m512i b) {
+    if constexpr (!kHalf) return _mm512_add_epi64(a, b);
+    return _mm512_castsi256_si512(
+        _mm256_add_epi64(_mm512_castsi512_si256(a), _mm512_castsi512_si256(b)));
+  }
+  // The lanes moved down one, zero into the top lane.
+  MARLINOK_IFMA static __m512i ShiftDown(__m512i a) {
+    if constexpr (!kHalf) return _mm512_alignr_epi64(_mm512_setzero_si512(), a, 1);
+    return _mm512_castsi256_si512(
+        _mm256_alignr_epi64(_mm256_setzero_si256(), _mm512_castsi512_si256(a), 1));
+  }
+  // The lanes as a full vector, the undefined upper ones zero.
+  MARLINOK_IFMA static __m512i Whole(__m512i a) {
+    if constexpr (!kHalf) return a;
+    return _mm512_zextsi256_si512(_mm512_castsi512_si256(a));
+  }
+};
+
 // r = a * b * R^-1 mod m, below 2m, for a, b below 2m in normalised limbs;
 // L limbs of b are scanned, V vectors hold the lanes. Each row adds a * b[i]
 // and y * m, y chosen to clear the lowest lane, and moves the lanes down one:
@@ -138,10 +171,15 @@ struct AmmJob {
   uint64_t k0;
 };
 
-template <uint32_t V, uint32_t K>
+template <uint32_t V, bool kHalfTop, uint32_t K>
 MARLINOK_IFMA void AmmKernel(const AmmJob* jobs, uint32_t limbs) {
+  using Full = Lanes<false>;
+  using Top = Lanes<kHalfTop>;
   const __m512i zero = _mm512_setzero_si512();
   __m512i av[K][V], mv[K][V], acc[K][V];
+  // The scalar factors are kept shifted up by 12 bits: a 64-bit product with
+  // one of them is the low 52 bits of the product shifted up, and the high
+  // half of a full product is the product's bits from 52 up, so no masking.
   uint64_t a0[K], a1[K], m0[K], m1[K], k0[K];
   uint64_t lane0[K];  // the lowest lane of acc at the start of the row
 #pragma GCC unroll 2
@@ -152,11 +190,11 @@ MARLINOK_IFMA void AmmKernel(const AmmJob* jobs, uint32_t limbs) {
       mv[k][v] = _mm512_load_si512(jobs[k].m + 8 * v);
       acc[k][v] = zero;
     }
-    a0[k] = jobs[k].a[0];
-    a1[k] = jobs[k].a[1];
-    m0[k] = jobs[k].m[0];
-    m1[k] = jobs[k].m[1];
-    k0[k] = jobs[k].k0;
+    a0[k] = jobs[k].a[0] << 12;
+    a1[k] = jobs[k].a[1] << 12;
+    m0[k] = jobs[k].m[0] << 12;
+    m1[k] = jobs[k].m[1] << 12;
+    k0[k] = jobs[k].k0 << 12;
     lane0[k] = 0;
   }
   for (uint32_t i = 0; i < limbs; ++i) {
@@ -167,38 +205,43 @@ MARLINOK_IFMA void AmmKernel(const AmmJob* jobs, uint32_t limbs) {
       const uint64_t lane1 =
           static_cast<uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(acc[k][0]), 1));
       const WideLimb pa = static_cast<WideLimb>(a0[k]) * bi;
-      const uint64_t low = lane0[k] + (static_cast<uint64_t>(pa) & kMask52);
-      const uint64_t y = (low * k0[k]) & kMask52;
+      const uint64_t low = lane0[k] + (static_cast<uint64_t>(pa) >> 12);
+      const uint64_t y = (low * k0[k]) >> 12;
       const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
       const WideLimb pm = static_cast<WideLimb>(m0[k]) * y;
       // low + lo(m0 * y) is a multiple of 2^52; its excess carries down.
-      const uint64_t carry = (low + (static_cast<uint64_t>(pm) & kMask52)) >> 52;
-      lane0[k] = lane1 + ((a1[k] * bi) & kMask52) + ((m1[k] * y) & kMask52) + carry +
-                 static_cast<uint64_t>(pa >> 52) + static_cast<uint64_t>(pm >> 52);
+      const uint64_t carry = (low + (static_cast<uint64_t>(pm) >> 12)) >> 52;
+      lane0[k] = lane1 + ((a1[k] * bi) >> 12) + ((m1[k] * y) >> 12) + carry +
+                 static_cast<uint64_t>(pa >> 64) + static_cast<uint64_t>(pm >> 64);
       __m512i high[V];
 #pragma GCC unroll 8
-      for (uint32_t v = 0; v < V; ++v) {
-        high[v] = _mm512_madd52hi_epu64(zero, av[k][v], bv);
-        acc[k][v] = _mm512_madd52lo_epu64(acc[k][v], av[k][v], bv);
+      for (uint32_t v = 0; v + 1 < V; ++v) {
+        high[v] = Full::MaddHi(zero, av[k][v], bv);
+        acc[k][v] = Full::MaddLo(acc[k][v], av[k][v], bv);
       }
-      high[0] = _mm512_mask_add_epi64(high[0], 1, high[0],
-                                      _mm512_set1_epi64(static_cast<long long>(carry)));
+      high[V - 1] = Top::MaddHi(zero, av[k][V - 1], bv);
+      acc[k][V - 1] = Top::MaddLo(acc[k][V - 1], av[k][V - 1], bv);
 #pragma GCC unroll 8
-      for (uint32_t v = 0; v < V; ++v) {
-        high[v] = _mm512_madd52hi_epu64(high[v], mv[k][v], yv);
-        acc[k][v] = _mm512_madd52lo_epu64(acc[k][v], mv[k][v], yv);
+      for (uint32_t v = 0; v + 1 < V; ++v) {
+        high[v] = Full::MaddHi(high[v], mv[k][v], yv);
+        acc[k][v] = Full::MaddLo(acc[k][v], mv[k][v], yv);
       }
+      high[V - 1] = Top::MaddHi(high[V - 1], mv[k][V - 1], yv);
+      acc[k][V - 1] = Top::MaddLo(acc[k][V - 1], mv[k][V - 1], yv);
 #pragma GCC unroll 8
       for (uint32_t v = 0; v + 1 < V; ++v) {
         acc[k][v] = _mm512_alignr_epi64(acc[k][v + 1], acc[k][v], 1);
       }
-      acc[k][V - 1] = _mm512_alignr_epi64(zero, acc[k][V - 1], 1);
+      acc[k][V - 1] = Top::ShiftDown(acc[k][V - 1]);
 #pragma GCC unroll 8
-      for (uint32_t v = 0; v < V; ++v) acc[k][v] = _mm512_add_epi64(acc[k][v], high[v]);
+      for (uint32_t v = 0; v + 1 < V; ++v) acc[k][v] = Full::Add(acc[k][v], high[v]);
+      acc[k][V - 1] = Top::Add(acc[k][V - 1], high[V - 1]);
     }
   }
 #pragma GCC unroll 2
   for (uint32_t k = 0; k < K; ++k) {
+    acc[k][V - 1] = Top::Whole(acc[k][V - 1]);
+    acc[k][0] = _mm512_mask_set1_epi64(acc[k][0], 1, static_cast<long long>(lane0[k]));
     Normalise<V>(acc[k]);
 #pragma GCC unroll 8
     for (uint32_t v = 0; v < V; ++v) _mm512_store_si512(jobs[k].r + 8 * v, acc[k][v]);
@@ -230,7 +273,7 @@ MARLINOK_IFMA void Gather(uint64_t* out, const IfmaWork& work, uint32_t entries,
 // square-and-multiply for the short public exponents, else a fixed window
 // whose table reads are masked). Works run together take long exponents; the
 // shorter is read with zero windows on top up to the longer's length.
-template <uint32_t V, uint32_t K>
+template <uint32_t V, bool H, uint32_t K>
 MARLINOK_IFMA void IfmaPower(IfmaWork* const* work, const MpDigit* const* c, const uint32_t* ce,
                              const uint64_t* k0, uint32_t limbs) {
   AmmJob jobs[K];
@@ -241,7 +284,7 @@ MARLINOK_IFMA void IfmaPower(IfmaWork* const* work, const MpDigit* const* c, con
       jobs[k].m = work[k]->m;
       jobs[k].k0 = k0[k];
     }
-    AmmKernel<V, K>(jobs, limbs);
+    AmmKernel<V, H, K>(jobs, limbs);
   };
   uint32_t bits = 0;
   for (uint32_t k = 0; k < K; ++k) {
@@ -287,7 +330,7 @@ MARLINOK_IFMA void IfmaPower(IfmaWork* const* work, const MpDigit* const* c, con
   }
 }
 
-template <uint32_t V, uint32_t K>
+template <uint32_t V, bool H, uint32_t K>
 MARLINOK_IFMA void IfmaEnterPowerLeave(IfmaWork* const* work, const MpDigit* const* c,
                                        const uint32_t* ce, const uint64_t* k0, uint32_t limbs) {
   AmmJob jobs[K];
@@ -295,12 +338,12 @@ MARLINOK_IFMA void IfmaEnterPowerLeave(IfmaWork* const* work, const MpDigit* con
   for (uint32_t k = 0; k < K; ++k) {
     jobs[k] = {work[k]->table[1], work[k]->table[1], work[k]->rr, work[k]->m, k0[k]};
   }
-  AmmKernel<V, K>(jobs, limbs);
-  IfmaPower<V, K>(work, c, ce, k0, limbs);
+  AmmKernel<V, H, K>(jobs, limbs);
+  IfmaPower<V, H, K>(work, c, ce, k0, limbs);
   for (uint32_t k = 0; k < K; ++k) {
     jobs[k] = {work[k]->acc, work[k]->acc, work[k]->unit, work[k]->m, k0[k]};
   }
-  AmmKernel<V, K>(jobs, limbs);
+  AmmKernel<V, H, K>(jobs, limbs);
 }
 
 // The path serves an odd modulus of 256 to 2078 bits: its limb count, or 0.
@@ -360,27 +403,40 @@ void IfmaFinish(MpDigit* a, IfmaWork& work, const MpDigit* d, uint32_t dd) {
   for (uint32_t i = 0; i < dd; ++i) a[i] = (work.u[i] & keep) | (work.t[i] & ~keep);
 }
 
+// The top vector runs at half width when its upper four lanes are unused
+// (1024-bit moduli: 20 limbs, 8 + 8 + 4).
 template <uint32_t K>
-void IfmaRun(uint32_t vectors, IfmaWork* const* work, const MpDigit* const* c, const uint32_t* ce,
-             const uint64_t* k0, uint32_t limbs) {
-  switch (vectors) {
-    case 1:
-      return IfmaEnterPowerLeave<1, K>(work, c, ce, k0, limbs);
+void IfmaRun(uint32_t limbs, IfmaWork* const* work, const MpDigit* const* c, const uint32_t* ce,
+             const uint64_t* k0) {
+  const uint32_t vectors = (limbs + 7) / 8;
+  const bool half = limbs + 4 <= 8 * vectors;
+  switch (2 * vectors + (half ? 1 : 0)) {
     case 2:
-      return IfmaEnterPowerLeave<2, K>(work, c, ce, k0, limbs);
-    case 3:
-      return IfmaEnterPowerLeave<3, K>(work, c, ce, k0, limbs);
+      return IfmaEnterPowerLeave<1, false, K>(work, c, ce, k0, limbs);
     case 4:
-      return IfmaEnterPowerLeave<4, K>(work, c, ce, k0, limbs);
+      return IfmaEnterPowerLeave<2, false, K>(work, c, ce, k0, limbs);
+    case 5:
+      return IfmaEnterPowerLeave<2, true, K>(work, c, ce, k0, limbs);
+    case 6:
+      return IfmaEnterPowerLeave<3, false, K>(work, c, ce, k0, limbs);
+    case 7:
+      return IfmaEnterPowerLeave<3, true, K>(work, c, ce, k0, limbs);
+    case 8:
+      return IfmaEnterPowerLeave<4, false, K>(work, c, ce, k0, limbs);
+    case 9:
+      return IfmaEnterPowerLeave<4, true, K>(work, c, ce, k0, limbs);
+    case 10:
+      return IfmaEnterPowerLeave<5, false, K>(work, c, ce, k0, limbs);
     default:
-      return IfmaEnterPowerLeave<5, K>(work, c, ce, k0, limbs);
+      return IfmaEnterPowerLeave<5, true, K>(work, c, ce, k0, limbs);
   }
 }
 
 }  // namespace
 
-// AVX-512 F, IFMA, BW and VL (CPUID leaf 7, EBX bits 16, 21, 30, 31), and an
-// operating system that saves the zmm state (XCR0 bits 1, 2, 5, 6, 7).
+// BMI2 and AVX-512 F, IFMA, BW and VL (CPUID leaf 7, EBX bits 8, 16, 21, 30,
+// 31), and an operating system that saves the zmm state (XCR0 bits 1, 2, 5,
+// 6, 7).
 bool IfmaSupported() noexcept {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & (1u << 27)) == 0) return false;
@@ -388,7 +444,7 @@ bool IfmaSupported() noexcept {
   __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
   if ((xcr0Low & 0xE6u) != 0xE6u) return false;
   if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
-  const unsigned needed = (1u << 16) | (1u << 21) | (1u << 30) | (1u << 31);
+  const unsigned needed = (1u << 8) | (1u << 16) | (1u << 21) | (1u << 30) | (1u << 31);
   return (ebx & needed) == needed;
 }
 
@@ -400,7 +456,7 @@ bool IfmaModExp(MpDigit* a, const MpDigit* b, uint32_t bn, const MpDigit* c, uin
   WipeOnExit<IfmaWork> wipe_work(work);
   const uint64_t k0 = IfmaSetUp(work, b, bn, d, dd, limbs, public_modulus);
   IfmaWork* const works[1] = {&work};
-  IfmaRun<1>((limbs + 7) / 8, works, &c, &ce, &k0, limbs);
+  IfmaRun<1>(limbs, works, &c, &ce, &k0);
   IfmaFinish(a, work, d, dd);
   return true;
 }
@@ -417,7 +473,7 @@ bool IfmaModExp2(MpDigit* a1, const MpDigit* b1, const MpDigit* c1, uint32_t ce1
   IfmaWork* const works[2] = {&work[0], &work[1]};
   const MpDigit* const c[2] = {c1, c2};
   const uint32_t ce[2] = {ce1, ce2};
-  IfmaRun<2>((limbs + 7) / 8, works, c, ce, k0, limbs);
+  IfmaRun<2>(limbs, works, c, ce, k0);
   IfmaFinish(a1, work[0], d1, dd1);
   IfmaFinish(a2, work[1], d2, dd2);
   return true;
