@@ -104,7 +104,7 @@ namespace {
   "adcq %c[end](%[t]), %[h0]\n\t"                                                \
   "movq %[h0], %c[end](%[t])\n\t"                                                \
   "sbbq %[top], %[top]\n\t"                                                      \
-  "negq %[top]\n\t"                                                         \
+  "negq %[top]\n\t"                                                              \
   "imulq %[minv], %[u]"
 // clang-format on
 
@@ -326,19 +326,59 @@ MARLINOK_ADX inline void DoubleAddSquares(Limb* p, const Limb* x, uint64_t n) {
       : "rdx", "cc", "memory");
 }
 
+// clang-format off
+// diff[j] = t[j] - m[j] - borrow, on one borrow chain.
+#define MARLINOK_SUB_STEP(j)                                                     \
+  "movq " #j "*8(%[t]), %[w]\n\t"                                                \
+  "sbbq " #j "*8(%[m]), %[w]\n\t"                                                \
+  "movq %[w], " #j "*8(%[diff])\n\t"
+#define MARLINOK_SUB_4(j, k, l, o)                                               \
+  MARLINOK_SUB_STEP(j) MARLINOK_SUB_STEP(k) MARLINOK_SUB_STEP(l) MARLINOK_SUB_STEP(o)
+#define MARLINOK_SUB_16                                                          \
+  MARLINOK_SUB_4(0, 1, 2, 3) MARLINOK_SUB_4(4, 5, 6, 7)                          \
+  MARLINOK_SUB_4(8, 9, 10, 11) MARLINOK_SUB_4(12, 13, 14, 15)
+#define MARLINOK_SUB_32                                                          \
+  MARLINOK_SUB_16 MARLINOK_SUB_4(16, 17, 18, 19) MARLINOK_SUB_4(20, 21, 22, 23)  \
+  MARLINOK_SUB_4(24, 25, 26, 27) MARLINOK_SUB_4(28, 29, 30, 31)
+// clang-format on
+
 // r = t - m when (top, t) >= m, else t, for (top, t) < 2m; chosen by a mask.
+template <uint32_t kFixed>
 MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgomery* ctx) {
-  const uint32_t n = ctx->n;
+  const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
   Limb* diff = ctx->diff;
-  unsigned char borrow = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    unsigned long long d;
-    borrow = _subborrow_u64(borrow, t[i], ctx->m[i], &d);
-    diff[i] = d;
+  Limb borrow = 0;
+  if constexpr (kFixed == 16 || kFixed == 32) {
+    Limb w;
+    if constexpr (kFixed == 16) {
+      __asm__ volatile("clc\n\t" MARLINOK_SUB_16 "sbbq %[b], %[b]"
+                       : [w] "=&r"(w), [b] "+&r"(borrow)
+                       : [t] "r"(t), [m] "r"(ctx->m), [diff] "r"(diff)
+                       : "cc", "memory");
+    } else {
+      __asm__ volatile("clc\n\t" MARLINOK_SUB_32 "sbbq %[b], %[b]"
+                       : [w] "=&r"(w), [b] "+&r"(borrow)
+                       : [t] "r"(t), [m] "r"(ctx->m), [diff] "r"(diff)
+                       : "cc", "memory");
+    }
+    borrow &= 1;
+  } else {
+    unsigned char b = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      unsigned long long d;
+      b = _subborrow_u64(b, t[i], ctx->m[i], &d);
+      diff[i] = d;
+    }
+    borrow = b;
   }
-  const Limb keep_diff = static_cast<Limb>(0) - static_cast<Limb>(1 ^ (top ^ borrow));
+  const Limb keep_diff = static_cast<Limb>(0) - (1 ^ (top ^ borrow));
   for (uint32_t i = 0; i < n; ++i) r[i] = (diff[i] & keep_diff) | (t[i] & ~keep_diff);
 }
+
+#undef MARLINOK_SUB_32
+#undef MARLINOK_SUB_16
+#undef MARLINOK_SUB_4
+#undef MARLINOK_SUB_STEP
 
 // REDC of the 2n-limb p (< m * R) into r: row i adds u * m with u chosen to
 // clear limb i; the carries past a row's end collect in `top`. kFixed is the
@@ -359,7 +399,7 @@ MARLINOK_ADX inline void Reduce(Limb* r, Limb* p, Montgomery* ctx) {
       top = static_cast<Limb>(w >> 64);
     }
   }
-  SubtractOnce(r, p + n, top, ctx);
+  SubtractOnce<kFixed>(r, p + n, top, ctx);
 }
 
 template <uint32_t kFixed>
