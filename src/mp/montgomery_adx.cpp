@@ -12,6 +12,7 @@
 #include <immintrin.h>
 
 #include <cstddef>
+#include <utility>
 
 namespace marlinok::mp::detail {
 
@@ -168,6 +169,83 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
   return u;
 }
 
+// clang-format off
+// The first L steps of a row, for the rows of a 16-limb square's cross
+// products, each of its own length; step j's high half goes to h1 for an
+// even j, to h0 for an odd one, which names the register the row ends in.
+#define MARLINOK_STEPS_1(S) S(0, h1, h0)
+#define MARLINOK_STEPS_2(S) MARLINOK_STEPS_1(S) S(1, h0, h1)
+#define MARLINOK_STEPS_3(S) MARLINOK_STEPS_2(S) S(2, h1, h0)
+#define MARLINOK_STEPS_4(S) MARLINOK_STEPS_3(S) S(3, h0, h1)
+#define MARLINOK_STEPS_5(S) MARLINOK_STEPS_4(S) S(4, h1, h0)
+#define MARLINOK_STEPS_6(S) MARLINOK_STEPS_5(S) S(5, h0, h1)
+#define MARLINOK_STEPS_7(S) MARLINOK_STEPS_6(S) S(6, h1, h0)
+#define MARLINOK_STEPS_8(S) MARLINOK_STEPS_7(S) S(7, h0, h1)
+#define MARLINOK_STEPS_9(S) MARLINOK_STEPS_8(S) S(8, h1, h0)
+#define MARLINOK_STEPS_10(S) MARLINOK_STEPS_9(S) S(9, h0, h1)
+#define MARLINOK_STEPS_11(S) MARLINOK_STEPS_10(S) S(10, h1, h0)
+#define MARLINOK_STEPS_12(S) MARLINOK_STEPS_11(S) S(11, h0, h1)
+#define MARLINOK_STEPS_13(S) MARLINOK_STEPS_12(S) S(12, h1, h0)
+#define MARLINOK_STEPS_14(S) MARLINOK_STEPS_13(S) S(13, h0, h1)
+#define MARLINOK_STEPS_15(S) MARLINOK_STEPS_14(S) S(14, h1, h0)
+// t[0..kLen) += x * y, the carry limb to t[kLen]; `live` holds the last
+// high half.
+#define MARLINOK_CROSS_ROW(kRow, live)                                           \
+  __asm__ volatile(                                                              \
+      "xorl %k[zero], %k[zero]\n\t"                                              \
+      "xorl %k[h0], %k[h0]\n\t"                                                  \
+      kRow                                                                       \
+      "adcxq %[zero], %[" live "]\n\t"                                           \
+      "adoxq %[zero], %[" live "]\n\t"                                           \
+      "movq %[" live "], %c[end](%[t])"                                          \
+      : [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1), [zero] "=&r"(zero)       \
+      : [t] "r"(t), [y] "r"(y), [x] "d"(x), [end] "i"(8 * kLen)                  \
+      : "cc", "memory")
+// clang-format on
+
+// One length of row; the register the row ends in alternates with the
+// length.
+#define MARLINOK_CROSS_CASE(kLength, live)                                 \
+  if constexpr (kLen == kLength) {                                         \
+    MARLINOK_CROSS_ROW(MARLINOK_STEPS_##kLength(MARLINOK_ADD_STEP), live); \
+  }
+
+template <uint32_t kLen>
+MARLINOK_ADX inline void CrossRow(Limb* t, const Limb* y, Limb x) {
+  static_assert(kLen >= 1 && kLen <= 15, "a row of a 16-limb square");
+  Limb lo, h0, h1, zero;
+  // clang-format off
+  MARLINOK_CROSS_CASE(1, "h1") MARLINOK_CROSS_CASE(2, "h0") MARLINOK_CROSS_CASE(3, "h1") MARLINOK_CROSS_CASE(4, "h0")
+  MARLINOK_CROSS_CASE(5, "h1") MARLINOK_CROSS_CASE(6, "h0") MARLINOK_CROSS_CASE(7, "h1") MARLINOK_CROSS_CASE(8, "h0")
+  MARLINOK_CROSS_CASE(9, "h1") MARLINOK_CROSS_CASE(10, "h0") MARLINOK_CROSS_CASE(11, "h1") MARLINOK_CROSS_CASE(12, "h0")
+  MARLINOK_CROSS_CASE(13, "h1") MARLINOK_CROSS_CASE(14, "h0") MARLINOK_CROSS_CASE(15, "h1")
+  // clang-format on
+}
+
+#undef MARLINOK_CROSS_CASE
+// p (32 limbs) += the cross products x[i] * x[j], 0 < i < j < 16, row i
+// adding into limbs 2i + 1 .. i + 15 and setting limb i + 16.
+template <std::size_t... kRows>
+MARLINOK_ADX inline void CrossRows16(Limb* p, const Limb* x, std::index_sequence<kRows...>) {
+  (CrossRow<14 - kRows>(p + 2 * kRows + 3, x + kRows + 2, x[kRows + 1]), ...);
+}
+
+#undef MARLINOK_CROSS_ROW
+#undef MARLINOK_STEPS_15
+#undef MARLINOK_STEPS_14
+#undef MARLINOK_STEPS_13
+#undef MARLINOK_STEPS_12
+#undef MARLINOK_STEPS_11
+#undef MARLINOK_STEPS_10
+#undef MARLINOK_STEPS_9
+#undef MARLINOK_STEPS_8
+#undef MARLINOK_STEPS_7
+#undef MARLINOK_STEPS_6
+#undef MARLINOK_STEPS_5
+#undef MARLINOK_STEPS_4
+#undef MARLINOK_STEPS_3
+#undef MARLINOK_STEPS_2
+#undef MARLINOK_STEPS_1
 #undef MARLINOK_STORE_TAIL
 #undef MARLINOK_CARRY_TAIL
 #undef MARLINOK_FIXED_ROW
@@ -428,8 +506,12 @@ MARLINOK_ADX void SqrKernel(Limb* r, const Limb* x, Montgomery* ctx) {
   p[0] = 0;
   p[2 * n - 1] = 0;
   if (n > 1) p[n] = MulRow<false>(p + 1, x + 1, n - 1, x[0]);
-  for (uint32_t i = 1; i + 1 < n; ++i) {
-    p[i + n] = MulRow<true>(p + 2 * i + 1, x + i + 1, n - 1 - i, x[i]);
+  if constexpr (kFixed == 16) {
+    CrossRows16(p, x, std::make_index_sequence<14>());
+  } else {
+    for (uint32_t i = 1; i + 1 < n; ++i) {
+      p[i + n] = MulRow<true>(p + 2 * i + 1, x + i + 1, n - 1 - i, x[i]);
+    }
   }
   DoubleAddSquares(p, x, n);
   Reduce<kFixed>(r, p, ctx);
