@@ -37,7 +37,9 @@ Bn ToBn(const Number& a) { return ToBn(a.data(), static_cast<uint32_t>(a.size())
 Bn NewBn() { return Bn(BN_new()); }
 
 // `used` significant digits out of n, from the fuzzer's bytes; a shape byte
-// turns some digits into all-ones or zero to strain carries and estimates.
+// turns some digits into all-ones or zero to strain carries and estimates,
+// or the upper half into all-ones (numbers just below a power of two, whose
+// products carry out of every limb).
 Number Operand(Reader& in, uint32_t n, uint32_t used) {
   Number a(n, 0);
   const uint8_t shape = in.Byte();
@@ -45,6 +47,7 @@ Number Operand(Reader& in, uint32_t n, uint32_t used) {
     a[i] = in.U32();
     if ((shape & 3) == 1 && i % 3 == 0) a[i] = 0xFFFFFFFF;
     if ((shape & 3) == 2 && i + 1 < used) a[i] = 0;
+    if ((shape & 3) == 3 && 2 * i + 2 >= used) a[i] = 0xFFFFFFFF;
   }
   if ((shape & 4) != 0 && used != 0 && used <= n) a[used - 1] |= 0x80000000;
   return a;

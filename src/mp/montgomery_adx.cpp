@@ -267,12 +267,14 @@ MARLINOK_ADX inline void CrossRows16(Limb* p, const Limb* x, std::index_sequence
 // pass of eight rows (interleaved, as in CIOS), each adding x[i] * y and then
 // u * m with u = T0 * minv, which clears the low limb, so the sum moves down a
 // limb by a renaming of registers. With y < m the sum T stays below 2m before
-// each row, eight limbs and a top bit, and below 2^578 within a row, which
-// nine limbs and the register freed by the low limb hold.
+// each row, eight limbs and a top bit, and below 2^578 within a row. Nine
+// limbs hold it after x[i] * y only while m is below 2^512 - 2^448: for a
+// modulus whose top limb is all ones the bit carried out of A8 there waits in
+// `over`, and joins the carries of the reduction in the freed register.
 //
 // One base register, the context, reaches everything: the copies of x and y
-// in its scratch, m and minv; so the kernel needs thirteen registers besides
-// rsp and rbp, and builds with frame pointers too.
+// in its scratch, m and minv; so the kernel needs fourteen registers besides
+// rsp and rbp (rdx among them), and builds with frame pointers too.
 #define MARLINOK_MAC(src, j, lo_to, hi_to)                        \
   "mulxq " #j "*8+" src "(%[c]), %[lo], %[hi]\n\t"              \
   "adcxq %[lo], %[" #lo_to "]\n\t"                                \
@@ -281,15 +283,17 @@ MARLINOK_ADX inline void CrossRows16(Limb* p, const Limb* x, std::index_sequence
 // cannot overflow (A8 <= 1 and a high half is at most 2^64 - 2).
 #define MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)  \
   "movq " #i "*8+%c[xs](%[c]), %%rdx\n\t"                        \
-  "xorl %k[lo], %k[lo]\n\t"                                      \
+  "xorl %k[over], %k[over]\n\t"                                  \
   MARLINOK_MAC("%c[ys]", 0, A0, A1) MARLINOK_MAC("%c[ys]", 1, A1, A2)  \
   MARLINOK_MAC("%c[ys]", 2, A2, A3) MARLINOK_MAC("%c[ys]", 3, A3, A4)  \
   MARLINOK_MAC("%c[ys]", 4, A4, A5) MARLINOK_MAC("%c[ys]", 5, A5, A6)  \
   MARLINOK_MAC("%c[ys]", 6, A6, A7) MARLINOK_MAC("%c[ys]", 7, A7, A8)  \
   "movl $0, %%edx\n\t"                                           \
-  "adcxq %%rdx, %[" #A8 "]\n\t"
-// T += u * m; A0 becomes zero and then takes the bit carried out of A8,
-// the top of the sum moved down a limb.
+  "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
+  "adoxq %%rdx, %[over]\n\t"                                     \
+  "adcxq %%rdx, %[over]\n\t"
+// T += u * m; A0 becomes zero and then takes the bits carried out of A8 (and
+// `over`), the top of the sum moved down a limb.
 #define MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)      \
   "movq %[" #A0 "], %%rdx\n\t"                                   \
   "imulq %c[minv](%[c]), %%rdx\n\t"                              \
@@ -301,7 +305,8 @@ MARLINOK_ADX inline void CrossRows16(Limb* p, const Limb* x, std::index_sequence
   "movl $0, %%edx\n\t"                                           \
   "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
   "adoxq %%rdx, %[" #A0 "]\n\t"                                  \
-  "adcxq %%rdx, %[" #A0 "]\n\t"
+  "adcxq %%rdx, %[" #A0 "]\n\t"                                  \
+  "addq %[over], %[" #A0 "]\n\t"
 #define MARLINOK_ROW8(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)          \
   MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)        \
   MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)
@@ -315,7 +320,7 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
     xs[i] = x[i];
     ys[i] = y[i];
   }
-  Limb t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, t6 = 0, t7 = 0, t8 = 0, lo, hi;
+  Limb t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, t6 = 0, t7 = 0, t8 = 0, lo, hi, over;
   __asm__ volatile(MARLINOK_ROW8(0, t0, t1, t2, t3, t4, t5, t6, t7, t8)
                        MARLINOK_ROW8(1, t1, t2, t3, t4, t5, t6, t7, t8, t0)
                            MARLINOK_ROW8(2, t2, t3, t4, t5, t6, t7, t8, t0, t1)
@@ -354,7 +359,7 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
                    "cmovcq 7*8+%c[xs](%[c]), %[t6]"
                    : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
                      [t5] "+&r"(t5), [t6] "+&r"(t6), [t7] "+&r"(t7), [t8] "+&r"(t8), [lo] "=&r"(lo),
-                     [hi] "=&r"(hi)
+                     [hi] "=&r"(hi), [over] "=&r"(over)
                    : [c] "r"(ctx), [xs] "i"(offsetof(Montgomery, scratch)),
                      [ys] "i"(offsetof(Montgomery, scratch) + 8 * sizeof(Limb)),
                      [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv))

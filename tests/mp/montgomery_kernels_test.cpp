@@ -58,6 +58,60 @@ TEST(MontgomeryKernels, FastAndPortableProductsAgree) {
   }
 }
 
+// a * b mod d by the oracle.
+Number OracleModMul(const Number& a, const Number& b, const Number& d) {
+  test::BnCtx ctx(BN_CTX_new());
+  test::Bn r(BN_new());
+  EXPECT_TRUE(BN_mod_mul(r.get(), test::ToBn(a).get(), test::ToBn(b).get(), test::ToBn(d).get(),
+                         ctx.get()));
+  return test::FromBn(r.get(), static_cast<uint32_t>(d.size()));
+}
+
+TEST(MontgomeryKernels, ProductsOfCarryHeavyOperandsMatchOracle) {
+  // Moduli and operands whose limbs are all or almost all ones carry through
+  // every limb of a row and need the final subtraction; each limb count with
+  // an unrolled kernel of its own (8, 16, 32 limbs) and one without, under
+  // each kernel limit.
+  Operands gen(25);
+  for (const Kernel kernel : {Kernel::kPortable, Kernel::kAdx}) {
+    KernelLimit limit(kernel);
+    for (const uint32_t dd : {16u, 32u, 64u, 34u}) {
+      Number ones(dd, 0xFFFFFFFFu), low_one(dd, 0), random = gen.Random(dd, dd);
+      low_one[0] = 1;
+      low_one[dd - 1] = 0x80000000u;  // 2^(32 dd - 1) + 1
+      random[0] |= 1;
+      random[dd - 1] |= 0x80000000u;
+      const Number moduli[] = {ones, low_one, random};
+      for (uint32_t which = 0; which < 3; ++which) {
+        const Number& d = moduli[which];
+        Number below = d;
+        below[0] -= 1;  // d - 1
+        const Number operands[] = {below, Small(2, dd), ones};
+        Montgomery ctx;
+        detail::MontgomeryInit(&ctx, d.data(), dd);
+        for (uint32_t i = 0; i < 3; ++i) {
+          for (uint32_t j = 0; j < 3; j += 2) {
+            const Number &a = operands[i], &b = operands[j];
+            SCOPED_TRACE(::testing::Message()
+                         << detail::KernelName(kernel) << ", " << dd << " digits, modulus " << which
+                         << ", operands " << i << " and " << j);
+            Limb x[detail::kMaxLimbs], y[detail::kMaxLimbs];
+            Number r(dd);
+            detail::MontgomeryEnter(x, a.data(), dd, &ctx);
+            detail::MontgomeryEnter(y, b.data(), dd, &ctx);
+            detail::MontgomeryMul(y, x, y, &ctx);
+            detail::MontgomeryLeave(r.data(), dd, y, &ctx);
+            ASSERT_EQ(r, OracleModMul(a, b, d));
+            detail::MontgomerySqr(x, x, &ctx);
+            detail::MontgomeryLeave(r.data(), dd, x, &ctx);
+            ASSERT_EQ(r, OracleModMul(a, a, d));
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(MontgomeryKernels, PortableExponentiationMatchesOracle) {
   KernelLimit forced;
   Operands gen(22);
