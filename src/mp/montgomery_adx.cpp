@@ -304,9 +304,8 @@ MARLINOK_ADX inline void CrossRows16(Limb* p, const Limb* x, std::index_sequence
   MARLINOK_MAC("%c[ms]", 6, A6, A7) MARLINOK_MAC("%c[ms]", 7, A7, A8)  \
   "movl $0, %%edx\n\t"                                           \
   "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
-  "adoxq %%rdx, %[" #A0 "]\n\t"                                  \
-  "adcxq %%rdx, %[" #A0 "]\n\t"                                  \
-  "addq %[over], %[" #A0 "]\n\t"
+  "adoxq %[over], %[" #A0 "]\n\t"                                \
+  "adcxq %%rdx, %[" #A0 "]\n\t"
 #define MARLINOK_ROW8(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)          \
   MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)        \
   MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)
