@@ -72,9 +72,12 @@ void Gather(Limb* out, const ExpWork& work, uint32_t entries, uint32_t index) {
   }
 }
 
-#if MARLINOK_MP_ADX
 // The same with 256-bit lanes, for the common sizes (kLimbs = 8, 16 or 32):
-// four limbs a lane, half the work of the 128-bit gather above.
+// four limbs a lane, half the work of the 128-bit gather above. Not in the
+// Windows build, whose compiler cannot keep the stack aligned for spilled
+// 256-bit registers.
+#if MARLINOK_MP_ADX && !defined(_WIN32)
+#define MARLINOK_MP_AVX2_GATHER 1
 template <uint32_t kLimbs>
 __attribute__((target("avx2"))) void GatherAvx2(Limb* out, const ExpWork& work, uint32_t entries,
                                                 uint32_t index) {
@@ -102,10 +105,12 @@ bool HasAvx2() {
   static const bool supported = __builtin_cpu_supports("avx2");
   return supported;
 }
+#else
+#define MARLINOK_MP_AVX2_GATHER 0
 #endif
 
 void GatherEntry(Limb* out, const ExpWork& work, uint32_t entries, uint32_t index) {
-#if MARLINOK_MP_ADX
+#if MARLINOK_MP_AVX2_GATHER
   if (HasAvx2()) {
     switch (work.ctx.n) {
       case 8:
