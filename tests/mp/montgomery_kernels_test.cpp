@@ -70,12 +70,12 @@ Number OracleModMul(const Number& a, const Number& b, const Number& d) {
 TEST(MontgomeryKernels, ProductsOfCarryHeavyOperandsMatchOracle) {
   // Moduli and operands whose limbs are all or almost all ones carry through
   // every limb of a row and need the final subtraction; each limb count with
-  // an unrolled kernel of its own (8, 16, 32 limbs) and one without, under
+  // an unrolled kernel of its own (4, 8, 16, 32 limbs) and one without, under
   // each kernel limit.
   Operands gen(25);
   for (const Kernel kernel : {Kernel::kPortable, Kernel::kAdx}) {
     KernelLimit limit(kernel);
-    for (const uint32_t dd : {16u, 32u, 64u, 34u}) {
+    for (const uint32_t dd : {8u, 16u, 32u, 64u, 34u}) {
       Number ones(dd, 0xFFFFFFFFu), low_one(dd, 0), random = gen.Random(dd, dd);
       low_one[0] = 1;
       low_one[dd - 1] = 0x80000000u;  // 2^(32 dd - 1) + 1
