@@ -247,6 +247,8 @@ MARLINOK_IFMA void AmmKernel(const AmmJob* jobs, uint32_t limbs) {
 #pragma GCC unroll 2
   for (uint32_t k = 0; k < K; ++k) {
     acc[k][V - 1] = Top::Whole(acc[k][V - 1]);
+    // The vector's lowest lane never took the carry into it (each row's move
+    // drops that lane); the scalar that follows it holds its whole value.
     acc[k][0] = _mm512_mask_set1_epi64(acc[k][0], 1, static_cast<long long>(lane0[k]));
     Normalise<V>(acc[k]);
 #pragma GCC unroll 8
