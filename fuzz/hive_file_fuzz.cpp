@@ -164,10 +164,15 @@ bool RunCalls(uint8_t options) {
     GuardedBytes* buffers[4] = {};
     for (int i = 0; i < 4; ++i) {
       // The whole reference, and the stated length (a pair the container
-      // lacks leaves its references as they are, to be read as stated).
+      // lacks leaves its references as they are, to be read as stated). A
+      // reference the size query did not report gets no buffer, as a caller
+      // sizing its buffers by that query gives none: the second query may
+      // find a pair the first did not (another process adds one, or a
+      // damaged file answers otherwise the second time), and the library
+      // writes a reference without reading the stated length.
       const uint32_t stated = exact ? refs[i].length : 8;
       buffers[i] = new GuardedBytes(std::max(refs[i].length, stated));
-      refs[i] = DataBlob{stated, buffers[i]->data()};
+      refs[i] = DataBlob{stated, refs[i].length != 0 ? buffers[i]->data() : nullptr};
     }
     if (QM_FindContainerAndKeypair(first.c_str(), &refs[0], &refs[1], &refs[2], &refs[3]) ==
         ERR_OK) {
