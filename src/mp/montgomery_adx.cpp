@@ -373,6 +373,216 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
   r[7] = t6;
 }
 
+// clang-format off
+// A square of eight limbs takes 36 products where MulKernel8 takes 64, at the
+// price of a trip through memory. The cross products x[i] * x[j], i < j, are
+// formed by rows in eight registers, position k of the sum in r<k mod 8>: row
+// i adds into positions 2i + 1 .. i + 7 and sets position i + 8, whose
+// register held position i, final since row (i - 1) / 2 and stored first.
+// The doubled sum with the squares x[i]^2 added makes the 16-limb square T;
+// REDC of its low half runs in registers, and its high half is added after.
+#define MARLINOK_SQR8_CROSS_START(i)                             \
+  "movq %[r" #i "], " #i "*8+%c[ps](%[c])\n\t"                   \
+  "movq " #i "*8(%[x]), %%rdx\n\t"                               \
+  "xorl %k[lo], %k[lo]\n\t"
+// The row's last product sets position i + 8 from its high half and the two
+// carries.
+#define MARLINOK_SQR8_CROSS_END(i, prev)                         \
+  "mulxq 7*8(%[x]), %[lo], %[r" #i "]\n\t"                       \
+  "adcxq %[lo], %[" #prev "]\n\t"                                \
+  "movl $0, %%edx\n\t"                                           \
+  "adoxq %%rdx, %[r" #i "]\n\t"                                  \
+  "adcxq %%rdx, %[r" #i "]\n\t"
+// x[i] * x[j], x[i] in rdx, added into positions i + j and i + j + 1.
+#define MARLINOK_SQR8_X(j, lo_to, hi_to)                         \
+  "mulxq " #j "*8(%[x]), %[lo], %[hi]\n\t"                       \
+  "adcxq %[lo], %[" #lo_to "]\n\t"                               \
+  "adoxq %[hi], %[" #hi_to "]\n\t"
+// T[2k], T[2k + 1] = 2 p[2k] + lo(x[k]^2), 2 p[2k + 1] + hi(x[k]^2) and the
+// carries, into registers lo_to and hi_to.
+#define MARLINOK_SQR8_DOUBLE(k, lo_to, hi_to)                    \
+  "movq " #k "*8(%[x]), %%rdx\n\t"                               \
+  "mulxq %%rdx, %[lo], %[hi]\n\t"                                \
+  "movq 2*" #k "*8+%c[ps](%[c]), %[" #lo_to "]\n\t"              \
+  "adcxq %[" #lo_to "], %[" #lo_to "]\n\t"                       \
+  "adoxq %[lo], %[" #lo_to "]\n\t"                               \
+  "movq 2*" #k "*8+8+%c[ps](%[c]), %[" #hi_to "]\n\t"            \
+  "adcxq %[" #hi_to "], %[" #hi_to "]\n\t"                       \
+  "adoxq %[hi], %[" #hi_to "]\n\t"
+// The same for the high half, in place in memory.
+#define MARLINOK_SQR8_DOUBLE_HIGH(k)                             \
+  "movq " #k "*8(%[x]), %%rdx\n\t"                               \
+  "mulxq %%rdx, %[lo], %[hi]\n\t"                                \
+  "movq 2*" #k "*8+%c[ps](%[c]), %[w]\n\t"                       \
+  "adcxq %[w], %[w]\n\t"                                         \
+  "adoxq %[lo], %[w]\n\t"                                        \
+  "movq %[w], 2*" #k "*8+%c[ps](%[c])\n\t"                       \
+  "movq 2*" #k "*8+8+%c[ps](%[c]), %[w]\n\t"                     \
+  "adcxq %[w], %[w]\n\t"                                         \
+  "adoxq %[hi], %[w]\n\t"                                        \
+  "movq %[w], 2*" #k "*8+8+%c[ps](%[c])\n\t"
+// T (A0..A7) += u * m with u = A0 * minv: A0 becomes zero and takes the
+// carries out of A7, the window moved up a limb. Below 2^512 * (m + 1) in
+// all, the sum never carries out of the window.
+#define MARLINOK_SQR8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7)     \
+  "movq %[" #A0 "], %%rdx\n\t"                                   \
+  "imulq %c[minv](%[c]), %%rdx\n\t"                              \
+  "xorl %k[lo], %k[lo]\n\t"                                      \
+  MARLINOK_MAC("%c[ms]", 0, A0, A1) MARLINOK_MAC("%c[ms]", 1, A1, A2) \
+  MARLINOK_MAC("%c[ms]", 2, A2, A3) MARLINOK_MAC("%c[ms]", 3, A3, A4) \
+  MARLINOK_MAC("%c[ms]", 4, A4, A5) MARLINOK_MAC("%c[ms]", 5, A5, A6) \
+  MARLINOK_MAC("%c[ms]", 6, A6, A7) MARLINOK_MAC("%c[ms]", 7, A7, A0) \
+  "movl $0, %%edx\n\t"                                           \
+  "adcxq %%rdx, %[" #A0 "]\n\t"
+// clang-format on
+
+// r = x^2 * R^-1 mod m for eight limbs, x < m.
+MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
+  Limb r0, r1, r2, r3, r4, r5, r6, r7, lo, hi, w;
+  __asm__ volatile(
+      // Row 0 sets positions 1..8 on one carry chain.
+      "movq 0*8(%[x]), %%rdx\n\t"
+      "mulxq 1*8(%[x]), %[r1], %[r2]\n\t"
+      "mulxq 2*8(%[x]), %[lo], %[r3]\n\t"
+      "addq %[lo], %[r2]\n\t"
+      "mulxq 3*8(%[x]), %[lo], %[r4]\n\t"
+      "adcq %[lo], %[r3]\n\t"
+      "mulxq 4*8(%[x]), %[lo], %[r5]\n\t"
+      "adcq %[lo], %[r4]\n\t"
+      "mulxq 5*8(%[x]), %[lo], %[r6]\n\t"
+      "adcq %[lo], %[r5]\n\t"
+      "mulxq 6*8(%[x]), %[lo], %[r7]\n\t"
+      "adcq %[lo], %[r6]\n\t"
+      "mulxq 7*8(%[x]), %[lo], %[r0]\n\t"
+      "adcq %[lo], %[r7]\n\t"
+      "adcq $0, %[r0]\n\t"
+      MARLINOK_SQR8_CROSS_START(1)
+      MARLINOK_SQR8_X(2, r3, r4) MARLINOK_SQR8_X(3, r4, r5) MARLINOK_SQR8_X(4, r5, r6)
+      MARLINOK_SQR8_X(5, r6, r7) MARLINOK_SQR8_X(6, r7, r0)
+      MARLINOK_SQR8_CROSS_END(1, r0)
+      MARLINOK_SQR8_CROSS_START(2)
+      MARLINOK_SQR8_X(3, r5, r6) MARLINOK_SQR8_X(4, r6, r7) MARLINOK_SQR8_X(5, r7, r0)
+      MARLINOK_SQR8_X(6, r0, r1)
+      MARLINOK_SQR8_CROSS_END(2, r1)
+      MARLINOK_SQR8_CROSS_START(3)
+      MARLINOK_SQR8_X(4, r7, r0) MARLINOK_SQR8_X(5, r0, r1) MARLINOK_SQR8_X(6, r1, r2)
+      MARLINOK_SQR8_CROSS_END(3, r2)
+      MARLINOK_SQR8_CROSS_START(4)
+      MARLINOK_SQR8_X(5, r1, r2) MARLINOK_SQR8_X(6, r2, r3)
+      MARLINOK_SQR8_CROSS_END(4, r3)
+      MARLINOK_SQR8_CROSS_START(5)
+      MARLINOK_SQR8_X(6, r3, r4)
+      MARLINOK_SQR8_CROSS_END(5, r4)
+      MARLINOK_SQR8_CROSS_START(6)
+      MARLINOK_SQR8_CROSS_END(6, r5)
+      // Positions 8..14 go to memory, position 7 stays in r7; positions 0
+      // and 15 are zero.
+      "movq %[r0], 8*8+%c[ps](%[c])\n\t"
+      "movq %[r1], 9*8+%c[ps](%[c])\n\t"
+      "movq %[r2], 10*8+%c[ps](%[c])\n\t"
+      "movq %[r3], 11*8+%c[ps](%[c])\n\t"
+      "movq %[r4], 12*8+%c[ps](%[c])\n\t"
+      "movq %[r5], 13*8+%c[ps](%[c])\n\t"
+      "movq %[r6], 14*8+%c[ps](%[c])\n\t"
+      // Doubling on the CF chain, squares on the OF chain: T[0..7] to
+      // r0..r7, T[8..15] in place.
+      "movq 0*8(%[x]), %%rdx\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "mulxq %%rdx, %[r0], %[hi]\n\t"
+      "movq 1*8+%c[ps](%[c]), %[r1]\n\t"
+      "adcxq %[r1], %[r1]\n\t"
+      "adoxq %[hi], %[r1]\n\t"
+      MARLINOK_SQR8_DOUBLE(1, r2, r3)
+      MARLINOK_SQR8_DOUBLE(2, r4, r5)
+      "movq 3*8(%[x]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "movq 6*8+%c[ps](%[c]), %[r6]\n\t"
+      "adcxq %[r6], %[r6]\n\t"
+      "adoxq %[lo], %[r6]\n\t"
+      "adcxq %[r7], %[r7]\n\t"
+      "adoxq %[hi], %[r7]\n\t"
+      MARLINOK_SQR8_DOUBLE_HIGH(4)
+      MARLINOK_SQR8_DOUBLE_HIGH(5)
+      MARLINOK_SQR8_DOUBLE_HIGH(6)
+      "movq 7*8(%[x]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "movq 14*8+%c[ps](%[c]), %[w]\n\t"
+      "adcxq %[w], %[w]\n\t"
+      "adoxq %[lo], %[w]\n\t"
+      "movq %[w], 14*8+%c[ps](%[c])\n\t"
+      "movl $0, %k[w]\n\t"
+      "adcxq %[w], %[w]\n\t"
+      "adoxq %[hi], %[w]\n\t"
+      "movq %[w], 15*8+%c[ps](%[c])\n\t"
+      MARLINOK_SQR8_REDUCE(r0, r1, r2, r3, r4, r5, r6, r7)
+      MARLINOK_SQR8_REDUCE(r1, r2, r3, r4, r5, r6, r7, r0)
+      MARLINOK_SQR8_REDUCE(r2, r3, r4, r5, r6, r7, r0, r1)
+      MARLINOK_SQR8_REDUCE(r3, r4, r5, r6, r7, r0, r1, r2)
+      MARLINOK_SQR8_REDUCE(r4, r5, r6, r7, r0, r1, r2, r3)
+      MARLINOK_SQR8_REDUCE(r5, r6, r7, r0, r1, r2, r3, r4)
+      MARLINOK_SQR8_REDUCE(r6, r7, r0, r1, r2, r3, r4, r5)
+      MARLINOK_SQR8_REDUCE(r7, r0, r1, r2, r3, r4, r5, r6)
+      // r0..r7 + T[8..15] is below 2m: the sum with its carry in w, kept in
+      // the scratch while m is subtracted once; where that borrowed, the sum
+      // is loaded back with cmov, which does not branch.
+      "addq 8*8+%c[ps](%[c]), %[r0]\n\t"
+      "adcq 9*8+%c[ps](%[c]), %[r1]\n\t"
+      "adcq 10*8+%c[ps](%[c]), %[r2]\n\t"
+      "adcq 11*8+%c[ps](%[c]), %[r3]\n\t"
+      "adcq 12*8+%c[ps](%[c]), %[r4]\n\t"
+      "adcq 13*8+%c[ps](%[c]), %[r5]\n\t"
+      "adcq 14*8+%c[ps](%[c]), %[r6]\n\t"
+      "adcq 15*8+%c[ps](%[c]), %[r7]\n\t"
+      "movl $0, %k[w]\n\t"
+      "adcq $0, %[w]\n\t"
+      "movq %[r0], 0*8+%c[ps](%[c])\n\t"
+      "movq %[r1], 1*8+%c[ps](%[c])\n\t"
+      "movq %[r2], 2*8+%c[ps](%[c])\n\t"
+      "movq %[r3], 3*8+%c[ps](%[c])\n\t"
+      "movq %[r4], 4*8+%c[ps](%[c])\n\t"
+      "movq %[r5], 5*8+%c[ps](%[c])\n\t"
+      "movq %[r6], 6*8+%c[ps](%[c])\n\t"
+      "movq %[r7], 7*8+%c[ps](%[c])\n\t"
+      "subq 0*8+%c[ms](%[c]), %[r0]\n\t"
+      "sbbq 1*8+%c[ms](%[c]), %[r1]\n\t"
+      "sbbq 2*8+%c[ms](%[c]), %[r2]\n\t"
+      "sbbq 3*8+%c[ms](%[c]), %[r3]\n\t"
+      "sbbq 4*8+%c[ms](%[c]), %[r4]\n\t"
+      "sbbq 5*8+%c[ms](%[c]), %[r5]\n\t"
+      "sbbq 6*8+%c[ms](%[c]), %[r6]\n\t"
+      "sbbq 7*8+%c[ms](%[c]), %[r7]\n\t"
+      "sbbq $0, %[w]\n\t"
+      "cmovcq 0*8+%c[ps](%[c]), %[r0]\n\t"
+      "cmovcq 1*8+%c[ps](%[c]), %[r1]\n\t"
+      "cmovcq 2*8+%c[ps](%[c]), %[r2]\n\t"
+      "cmovcq 3*8+%c[ps](%[c]), %[r3]\n\t"
+      "cmovcq 4*8+%c[ps](%[c]), %[r4]\n\t"
+      "cmovcq 5*8+%c[ps](%[c]), %[r5]\n\t"
+      "cmovcq 6*8+%c[ps](%[c]), %[r6]\n\t"
+      "cmovcq 7*8+%c[ps](%[c]), %[r7]"
+      : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4),
+        [r5] "=&r"(r5), [r6] "=&r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi),
+        [w] "=&r"(w)
+      : [c] "r"(ctx), [x] "r"(x), [ps] "i"(offsetof(Montgomery, scratch)),
+        [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv))
+      : "rdx", "cc", "memory");
+  r[0] = r0;
+  r[1] = r1;
+  r[2] = r2;
+  r[3] = r3;
+  r[4] = r4;
+  r[5] = r5;
+  r[6] = r6;
+  r[7] = r7;
+}
+
+#undef MARLINOK_SQR8_REDUCE
+#undef MARLINOK_SQR8_DOUBLE_HIGH
+#undef MARLINOK_SQR8_DOUBLE
+#undef MARLINOK_SQR8_X
+#undef MARLINOK_SQR8_CROSS_END
+#undef MARLINOK_SQR8_CROSS_START
+
 #undef MARLINOK_ROW8
 #undef MARLINOK_ROW8_REDUCE
 #undef MARLINOK_ROW8_PRODUCT
@@ -552,7 +762,7 @@ void AdxMontgomerySqr(Limb* r, const Limb* x, Montgomery* ctx) noexcept {
     case 4:
       return SqrKernel<4>(r, x, ctx);
     case 8:
-      return MulKernel8(r, x, x, ctx);
+      return SqrKernel8(r, x, ctx);
     case 16:
       return SqrKernel<16>(r, x, ctx);
     case 32:
