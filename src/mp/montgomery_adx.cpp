@@ -12,7 +12,6 @@
 #include <immintrin.h>
 
 #include <cstddef>
-#include <utility>
 
 namespace marlinok::mp::detail {
 
@@ -169,84 +168,6 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
   return u;
 }
 
-// clang-format off
-// The first L steps of a row, for the rows of a 16-limb square's cross
-// products, each of its own length; step j's high half goes to h1 for an
-// even j, to h0 for an odd one, which names the register the row ends in.
-#define MARLINOK_STEPS_1(S) S(0, h1, h0)
-#define MARLINOK_STEPS_2(S) MARLINOK_STEPS_1(S) S(1, h0, h1)
-#define MARLINOK_STEPS_3(S) MARLINOK_STEPS_2(S) S(2, h1, h0)
-#define MARLINOK_STEPS_4(S) MARLINOK_STEPS_3(S) S(3, h0, h1)
-#define MARLINOK_STEPS_5(S) MARLINOK_STEPS_4(S) S(4, h1, h0)
-#define MARLINOK_STEPS_6(S) MARLINOK_STEPS_5(S) S(5, h0, h1)
-#define MARLINOK_STEPS_7(S) MARLINOK_STEPS_6(S) S(6, h1, h0)
-#define MARLINOK_STEPS_8(S) MARLINOK_STEPS_7(S) S(7, h0, h1)
-#define MARLINOK_STEPS_9(S) MARLINOK_STEPS_8(S) S(8, h1, h0)
-#define MARLINOK_STEPS_10(S) MARLINOK_STEPS_9(S) S(9, h0, h1)
-#define MARLINOK_STEPS_11(S) MARLINOK_STEPS_10(S) S(10, h1, h0)
-#define MARLINOK_STEPS_12(S) MARLINOK_STEPS_11(S) S(11, h0, h1)
-#define MARLINOK_STEPS_13(S) MARLINOK_STEPS_12(S) S(12, h1, h0)
-#define MARLINOK_STEPS_14(S) MARLINOK_STEPS_13(S) S(13, h0, h1)
-#define MARLINOK_STEPS_15(S) MARLINOK_STEPS_14(S) S(14, h1, h0)
-// t[0..kLen) += x * y, the carry limb to t[kLen]; `live` holds the last
-// high half.
-#define MARLINOK_CROSS_ROW(kRow, live)                                           \
-  __asm__ volatile(                                                              \
-      "xorl %k[zero], %k[zero]\n\t"                                              \
-      "xorl %k[h0], %k[h0]\n\t"                                                  \
-      kRow                                                                       \
-      "adcxq %[zero], %[" live "]\n\t"                                           \
-      "adoxq %[zero], %[" live "]\n\t"                                           \
-      "movq %[" live "], %c[end](%[t])"                                          \
-      : [lo] "=&r"(lo), [h0] "=&r"(h0), [h1] "=&r"(h1), [zero] "=&r"(zero)       \
-      : [t] "r"(t), [y] "r"(y), [x] "d"(x), [end] "i"(8 * kLen)                  \
-      : "cc", "memory")
-// clang-format on
-
-// One length of row; the register the row ends in alternates with the
-// length.
-#define MARLINOK_CROSS_CASE(kLength, live)                                 \
-  if constexpr (kLen == kLength) {                                         \
-    MARLINOK_CROSS_ROW(MARLINOK_STEPS_##kLength(MARLINOK_ADD_STEP), live); \
-  }
-
-template <uint32_t kLen>
-MARLINOK_ADX inline void CrossRow(Limb* t, const Limb* y, Limb x) {
-  static_assert(kLen >= 1 && kLen <= 15, "a row of a 16-limb square");
-  Limb lo, h0, h1, zero;
-  // clang-format off
-  MARLINOK_CROSS_CASE(1, "h1") MARLINOK_CROSS_CASE(2, "h0") MARLINOK_CROSS_CASE(3, "h1")
-  MARLINOK_CROSS_CASE(4, "h0") MARLINOK_CROSS_CASE(5, "h1") MARLINOK_CROSS_CASE(6, "h0")
-  MARLINOK_CROSS_CASE(7, "h1") MARLINOK_CROSS_CASE(8, "h0") MARLINOK_CROSS_CASE(9, "h1")
-  MARLINOK_CROSS_CASE(10, "h0") MARLINOK_CROSS_CASE(11, "h1") MARLINOK_CROSS_CASE(12, "h0")
-  MARLINOK_CROSS_CASE(13, "h1") MARLINOK_CROSS_CASE(14, "h0") MARLINOK_CROSS_CASE(15, "h1")
-  // clang-format on
-}
-
-#undef MARLINOK_CROSS_CASE
-// p (32 limbs) += the cross products x[i] * x[j], 0 < i < j < 16, row i
-// adding into limbs 2i + 1 .. i + 15 and setting limb i + 16.
-template <std::size_t... kRows>
-MARLINOK_ADX inline void CrossRows16(Limb* p, const Limb* x, std::index_sequence<kRows...>) {
-  (CrossRow<14 - kRows>(p + 2 * kRows + 3, x + kRows + 2, x[kRows + 1]), ...);
-}
-
-#undef MARLINOK_CROSS_ROW
-#undef MARLINOK_STEPS_15
-#undef MARLINOK_STEPS_14
-#undef MARLINOK_STEPS_13
-#undef MARLINOK_STEPS_12
-#undef MARLINOK_STEPS_11
-#undef MARLINOK_STEPS_10
-#undef MARLINOK_STEPS_9
-#undef MARLINOK_STEPS_8
-#undef MARLINOK_STEPS_7
-#undef MARLINOK_STEPS_6
-#undef MARLINOK_STEPS_5
-#undef MARLINOK_STEPS_4
-#undef MARLINOK_STEPS_3
-#undef MARLINOK_STEPS_2
-#undef MARLINOK_STEPS_1
 #undef MARLINOK_STORE_TAIL
 #undef MARLINOK_CARRY_TAIL
 #undef MARLINOK_FIXED_ROW
@@ -434,47 +355,49 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
   MARLINOK_MAC("%c[ms]", 6, A6, A7) MARLINOK_MAC("%c[ms]", 7, A7, A0) \
   "movl $0, %%edx\n\t"                                           \
   "adcxq %%rdx, %[" #A0 "]\n\t"
+// The cross products of x: row 0 sets positions 1..8 on one carry chain,
+// rows 1..6 follow; positions 1..6 end in memory at ps, 7..14 in r7, r0..r6.
+#define MARLINOK_SQR8_CROSS                                      \
+  "movq 0*8(%[x]), %%rdx\n\t"                                    \
+  "mulxq 1*8(%[x]), %[r1], %[r2]\n\t"                            \
+  "mulxq 2*8(%[x]), %[lo], %[r3]\n\t"                            \
+  "addq %[lo], %[r2]\n\t"                                        \
+  "mulxq 3*8(%[x]), %[lo], %[r4]\n\t"                            \
+  "adcq %[lo], %[r3]\n\t"                                        \
+  "mulxq 4*8(%[x]), %[lo], %[r5]\n\t"                            \
+  "adcq %[lo], %[r4]\n\t"                                        \
+  "mulxq 5*8(%[x]), %[lo], %[r6]\n\t"                            \
+  "adcq %[lo], %[r5]\n\t"                                        \
+  "mulxq 6*8(%[x]), %[lo], %[r7]\n\t"                            \
+  "adcq %[lo], %[r6]\n\t"                                        \
+  "mulxq 7*8(%[x]), %[lo], %[r0]\n\t"                            \
+  "adcq %[lo], %[r7]\n\t"                                        \
+  "adcq $0, %[r0]\n\t"                                           \
+  MARLINOK_SQR8_CROSS_START(1)                                   \
+  MARLINOK_SQR8_X(2, r3, r4) MARLINOK_SQR8_X(3, r4, r5)          \
+  MARLINOK_SQR8_X(4, r5, r6) MARLINOK_SQR8_X(5, r6, r7)          \
+  MARLINOK_SQR8_X(6, r7, r0) MARLINOK_SQR8_CROSS_END(1, r0)      \
+  MARLINOK_SQR8_CROSS_START(2)                                   \
+  MARLINOK_SQR8_X(3, r5, r6) MARLINOK_SQR8_X(4, r6, r7)          \
+  MARLINOK_SQR8_X(5, r7, r0) MARLINOK_SQR8_X(6, r0, r1)          \
+  MARLINOK_SQR8_CROSS_END(2, r1)                                 \
+  MARLINOK_SQR8_CROSS_START(3)                                   \
+  MARLINOK_SQR8_X(4, r7, r0) MARLINOK_SQR8_X(5, r0, r1)          \
+  MARLINOK_SQR8_X(6, r1, r2) MARLINOK_SQR8_CROSS_END(3, r2)      \
+  MARLINOK_SQR8_CROSS_START(4)                                   \
+  MARLINOK_SQR8_X(5, r1, r2) MARLINOK_SQR8_X(6, r2, r3)          \
+  MARLINOK_SQR8_CROSS_END(4, r3)                                 \
+  MARLINOK_SQR8_CROSS_START(5)                                   \
+  MARLINOK_SQR8_X(6, r3, r4) MARLINOK_SQR8_CROSS_END(5, r4)      \
+  MARLINOK_SQR8_CROSS_START(6)                                   \
+  MARLINOK_SQR8_CROSS_END(6, r5)
 // clang-format on
 
 // r = x^2 * R^-1 mod m for eight limbs, x < m.
 MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
   Limb r0, r1, r2, r3, r4, r5, r6, r7, lo, hi, w;
   __asm__ volatile(
-      // Row 0 sets positions 1..8 on one carry chain.
-      "movq 0*8(%[x]), %%rdx\n\t"
-      "mulxq 1*8(%[x]), %[r1], %[r2]\n\t"
-      "mulxq 2*8(%[x]), %[lo], %[r3]\n\t"
-      "addq %[lo], %[r2]\n\t"
-      "mulxq 3*8(%[x]), %[lo], %[r4]\n\t"
-      "adcq %[lo], %[r3]\n\t"
-      "mulxq 4*8(%[x]), %[lo], %[r5]\n\t"
-      "adcq %[lo], %[r4]\n\t"
-      "mulxq 5*8(%[x]), %[lo], %[r6]\n\t"
-      "adcq %[lo], %[r5]\n\t"
-      "mulxq 6*8(%[x]), %[lo], %[r7]\n\t"
-      "adcq %[lo], %[r6]\n\t"
-      "mulxq 7*8(%[x]), %[lo], %[r0]\n\t"
-      "adcq %[lo], %[r7]\n\t"
-      "adcq $0, %[r0]\n\t"
-      MARLINOK_SQR8_CROSS_START(1)
-      MARLINOK_SQR8_X(2, r3, r4) MARLINOK_SQR8_X(3, r4, r5) MARLINOK_SQR8_X(4, r5, r6)
-      MARLINOK_SQR8_X(5, r6, r7) MARLINOK_SQR8_X(6, r7, r0)
-      MARLINOK_SQR8_CROSS_END(1, r0)
-      MARLINOK_SQR8_CROSS_START(2)
-      MARLINOK_SQR8_X(3, r5, r6) MARLINOK_SQR8_X(4, r6, r7) MARLINOK_SQR8_X(5, r7, r0)
-      MARLINOK_SQR8_X(6, r0, r1)
-      MARLINOK_SQR8_CROSS_END(2, r1)
-      MARLINOK_SQR8_CROSS_START(3)
-      MARLINOK_SQR8_X(4, r7, r0) MARLINOK_SQR8_X(5, r0, r1) MARLINOK_SQR8_X(6, r1, r2)
-      MARLINOK_SQR8_CROSS_END(3, r2)
-      MARLINOK_SQR8_CROSS_START(4)
-      MARLINOK_SQR8_X(5, r1, r2) MARLINOK_SQR8_X(6, r2, r3)
-      MARLINOK_SQR8_CROSS_END(4, r3)
-      MARLINOK_SQR8_CROSS_START(5)
-      MARLINOK_SQR8_X(6, r3, r4)
-      MARLINOK_SQR8_CROSS_END(5, r4)
-      MARLINOK_SQR8_CROSS_START(6)
-      MARLINOK_SQR8_CROSS_END(6, r5)
+      MARLINOK_SQR8_CROSS
       // Positions 8..14 go to memory, position 7 stays in r7; positions 0
       // and 15 are zero.
       "movq %[r0], 8*8+%c[ps](%[c])\n\t"
@@ -576,7 +499,29 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
   r[7] = r7;
 }
 
+// p[0..15] = the cross products x[i] * x[j], i < j, of eight limbs (the
+// rows' stores go to p itself, at offset 0).
+MARLINOK_ADX inline void Cross8(Limb* p, const Limb* x) {
+  Limb r0, r1, r2, r3, r4, r5, r6, r7, lo, hi;
+  __asm__ volatile(MARLINOK_SQR8_CROSS
+                   "movq %[r7], 7*8(%[c])\n\t"
+                   "movq %[r0], 8*8(%[c])\n\t"
+                   "movq %[r1], 9*8(%[c])\n\t"
+                   "movq %[r2], 10*8(%[c])\n\t"
+                   "movq %[r3], 11*8(%[c])\n\t"
+                   "movq %[r4], 12*8(%[c])\n\t"
+                   "movq %[r5], 13*8(%[c])\n\t"
+                   "movq %[r6], 14*8(%[c])"
+                   : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4),
+                     [r5] "=&r"(r5), [r6] "=&r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi)
+                   : [c] "r"(p), [x] "r"(x), [ps] "i"(0)
+                   : "rdx", "cc", "memory");
+  p[0] = 0;
+  p[15] = 0;
+}
+
 #undef MARLINOK_SQR8_REDUCE
+#undef MARLINOK_SQR8_CROSS
 #undef MARLINOK_SQR8_DOUBLE_HIGH
 #undef MARLINOK_SQR8_DOUBLE
 #undef MARLINOK_SQR8_X
@@ -587,6 +532,82 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
 #undef MARLINOK_ROW8_REDUCE
 #undef MARLINOK_ROW8_PRODUCT
 #undef MARLINOK_MAC
+
+// clang-format off
+// t[0..15] += a * b for the two halves a, b of a 16-limb x, the running sum
+// in eight registers: row i adds a[i] * b to the window over t[i..i + 7], stores the
+// limb it completes and sets the window's new top from its last high half
+// and the two carries, in the register that limb left. The window never
+// carries out: it starts below 2^512 and gains less than 2^(64 (i + 1)) *
+// 2^512 by row i.
+#define MARLINOK_PRODUCT8_MAC(j, lo_to, hi_to)                   \
+  "mulxq 64+" #j "*8(%[x]), %[lo], %[hi]\n\t"                   \
+  "adcxq %[lo], %[" #lo_to "]\n\t"                               \
+  "adoxq %[hi], %[" #hi_to "]\n\t"
+#define MARLINOK_PRODUCT8_ROW(i, A0, A1, A2, A3, A4, A5, A6, A7) \
+  "movq " #i "*8(%[x]), %%rdx\n\t"                               \
+  "xorl %k[lo], %k[lo]\n\t"                                      \
+  MARLINOK_PRODUCT8_MAC(0, A0, A1)                               \
+  "movq %[" #A0 "], " #i "*8(%[t])\n\t"                          \
+  MARLINOK_PRODUCT8_MAC(1, A1, A2) MARLINOK_PRODUCT8_MAC(2, A2, A3) \
+  MARLINOK_PRODUCT8_MAC(3, A3, A4) MARLINOK_PRODUCT8_MAC(4, A4, A5) \
+  MARLINOK_PRODUCT8_MAC(5, A5, A6) MARLINOK_PRODUCT8_MAC(6, A6, A7) \
+  "mulxq 64+7*8(%[x]), %[lo], %[" #A0 "]\n\t"                   \
+  "adcxq %[lo], %[" #A7 "]\n\t"                                  \
+  "movl $0, %%edx\n\t"                                           \
+  "adoxq %%rdx, %[" #A0 "]\n\t"                                  \
+  "adcxq %%rdx, %[" #A0 "]\n\t"
+#define MARLINOK_PRODUCT8_ROWS                                   \
+  MARLINOK_PRODUCT8_ROW(0, w0, w1, w2, w3, w4, w5, w6, w7)       \
+  MARLINOK_PRODUCT8_ROW(1, w1, w2, w3, w4, w5, w6, w7, w0)       \
+  MARLINOK_PRODUCT8_ROW(2, w2, w3, w4, w5, w6, w7, w0, w1)       \
+  MARLINOK_PRODUCT8_ROW(3, w3, w4, w5, w6, w7, w0, w1, w2)       \
+  MARLINOK_PRODUCT8_ROW(4, w4, w5, w6, w7, w0, w1, w2, w3)       \
+  MARLINOK_PRODUCT8_ROW(5, w5, w6, w7, w0, w1, w2, w3, w4)       \
+  MARLINOK_PRODUCT8_ROW(6, w6, w7, w0, w1, w2, w3, w4, w5)       \
+  MARLINOK_PRODUCT8_ROW(7, w7, w0, w1, w2, w3, w4, w5, w6)
+// clang-format on
+
+// t[0..15] += x[0..7] * x[8..15]; returns the carry out of t[15].
+MARLINOK_ADX inline Limb AddHalvesProduct(Limb* t, const Limb* x) {
+  Limb w[8] = {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]};
+  Limb lo, hi;
+  __asm__ volatile(
+      MARLINOK_PRODUCT8_ROWS
+      : [w0] "+&r"(w[0]), [w1] "+&r"(w[1]), [w2] "+&r"(w[2]), [w3] "+&r"(w[3]), [w4] "+&r"(w[4]),
+        [w5] "+&r"(w[5]), [w6] "+&r"(w[6]), [w7] "+&r"(w[7]), [lo] "=&r"(lo), [hi] "=&r"(hi)
+      : [t] "r"(t), [x] "r"(x)
+      : "rdx", "cc", "memory");
+  unsigned char c = 0;
+  for (uint32_t j = 0; j < 8; ++j) {
+    unsigned long long s;
+    c = _addcarry_u64(c, t[8 + j], w[j], &s);
+    t[8 + j] = s;
+  }
+  return c;
+}
+
+#undef MARLINOK_PRODUCT8_ROWS
+#undef MARLINOK_PRODUCT8_ROW
+#undef MARLINOK_PRODUCT8_MAC
+
+// p[from..to) += carry, the carry running up.
+MARLINOK_ADX inline void CarryUp(Limb* p, Limb carry, uint32_t from, uint32_t to) {
+  unsigned char c = static_cast<unsigned char>(carry);
+  for (uint32_t j = from; j < to; ++j) {
+    unsigned long long s;
+    c = _addcarry_u64(c, p[j], 0, &s);
+    p[j] = s;
+  }
+}
+
+// p (32 limbs) = the cross products of x (16 limbs), i < j: those within
+// each half, then the product of the two halves.
+MARLINOK_ADX inline void Cross16(Limb* p, const Limb* x) {
+  Cross8(p, x);
+  Cross8(p + 16, x + 8);
+  CarryUp(p, AddHalvesProduct(p + 8, x), 24, 32);
+}
 
 // p (2n limbs) = 2p + the squares x[i]^2 at limb 2i. The doubling runs on the
 // CF chain (adcx a, a shifts the top bit of a into the next limb) and the
@@ -715,15 +736,16 @@ template <uint32_t kFixed>
 MARLINOK_ADX void SqrKernel(Limb* r, const Limb* x, Montgomery* ctx) {
   const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
   Limb* p = ctx->scratch;
-  // The cross products x[i] * x[j], i < j, once: row i covers limbs
-  // 2i + 1 .. i + n - 1 and carries into limb i + n; the first row sets its
-  // limbs, so only limbs 0 and 2n - 1 need clearing.
-  p[0] = 0;
-  p[2 * n - 1] = 0;
-  if (n > 1) p[n] = MulRow<false>(p + 1, x + 1, n - 1, x[0]);
+  // The cross products x[i] * x[j], i < j, once: for sixteen limbs by halves
+  // in registers; otherwise by rows, row i covering limbs 2i + 1 .. i + n - 1
+  // and carrying into limb i + n (the first row sets its limbs, so only limbs
+  // 0 and 2n - 1 need clearing).
   if constexpr (kFixed == 16) {
-    CrossRows16(p, x, std::make_index_sequence<14>());
+    Cross16(p, x);
   } else {
+    p[0] = 0;
+    p[2 * n - 1] = 0;
+    if (n > 1) p[n] = MulRow<false>(p + 1, x + 1, n - 1, x[0]);
     for (uint32_t i = 1; i + 1 < n; ++i) {
       p[i + n] = MulRow<true>(p + 2 * i + 1, x + i + 1, n - 1 - i, x[i]);
     }
