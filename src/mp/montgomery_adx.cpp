@@ -695,16 +695,16 @@ MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgome
 #undef MARLINOK_SUB_STEP
 
 // clang-format off
-// REDC of sixteen limbs by blocks of eight rows, each row's running sum in
+// REDC of 16 and 32 limbs by blocks of eight rows, each row's running sum in
 // eight registers rather than in memory. A block's first pass adds u_i * m[0..7]
 // for its rows i = 0..7, forming u_i from the window's low limb (which the row
-// clears) and keeping it in T where that limb was; the second pass starts the
-// window again from T's next eight limbs, adds u_i * m[8..15] and stores the
-// limb each row completes. What the window holds at the end, with the carry
-// out of the second pass's start, is added into T above the block. The window
-// never carries out: it starts below 2^512 and gains less than
-// 2^(64 (i + 1)) * 2^512 by row i. The context pointer walks to m[8] for the
-// second pass.
+// clears) and keeping it in T where that limb was; each later pass c adds T's
+// next eight limbs to the window, then u_i * m[8c..8c + 7], storing the limb
+// each row completes. What the window holds after the last pass is added into
+// T above the block, and the carry runs on to T's end. The window never
+// carries out: it starts below 2^512 and gains less than 2^(64 (i + 1)) *
+// 2^512 by row i; the carry out of a pass's start (cb, kept as 0 or -1) joins
+// the next one. The context pointer walks the modulus eight limbs a pass.
 #define MARLINOK_BLOCK_MAC(j, lo_to, hi_to)                      \
   "mulxq " #j "*8+%c[mo](%[m]), %[lo], %[hi]\n\t"                \
   "adcxq %[lo], %[" #lo_to "]\n\t"                               \
@@ -722,7 +722,7 @@ MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgome
   MARLINOK_BLOCK_MAC(3, A3, A4) MARLINOK_BLOCK_MAC(4, A4, A5)    \
   MARLINOK_BLOCK_MAC(5, A5, A6) MARLINOK_BLOCK_MAC(6, A6, A7)
 // Row i of the first pass: u_i = A0 * minv, kept at t[i].
-#define MARLINOK_BLOCK_FIRST_ROW(i, A0, A1, A2, A3, A4, A5, A6, A7) \
+#define MARLINOK_BLOCK_FIRST_ROW(c, i, A0, A1, A2, A3, A4, A5, A6, A7) \
   "movq %[" #A0 "], %%rdx\n\t"                                   \
   "imulq %c[minv](%[m]), %%rdx\n\t"                              \
   "movq %%rdx, " #i "*8(%[t])\n\t"                               \
@@ -730,73 +730,112 @@ MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgome
   MARLINOK_BLOCK_MAC(0, A0, A1)                                  \
   MARLINOK_BLOCK_MIDDLE(A1, A2, A3, A4, A5, A6, A7)              \
   MARLINOK_BLOCK_END(A0, A7)
-// Row i of the second pass: u_i from t[i]; the completed limb to t[8 + i].
-#define MARLINOK_BLOCK_ROW(i, A0, A1, A2, A3, A4, A5, A6, A7)    \
+// Row i of pass c: u_i from t[i]; the completed limb to t[8c + i].
+#define MARLINOK_BLOCK_ROW(c, i, A0, A1, A2, A3, A4, A5, A6, A7) \
   "movq " #i "*8(%[t]), %%rdx\n\t"                               \
   "xorl %k[lo], %k[lo]\n\t"                                      \
   MARLINOK_BLOCK_MAC(0, A0, A1)                                  \
-  "movq %[" #A0 "], 64+" #i "*8(%[t])\n\t"                       \
+  "movq %[" #A0 "], " #c "*64+" #i "*8(%[t])\n\t"                \
   MARLINOK_BLOCK_MIDDLE(A1, A2, A3, A4, A5, A6, A7)              \
   MARLINOK_BLOCK_END(A0, A7)
-#define MARLINOK_BLOCK_ROWS(R)                                   \
-  R(0, a0, a1, a2, a3, a4, a5, a6, a7) R(1, a1, a2, a3, a4, a5, a6, a7, a0) \
-  R(2, a2, a3, a4, a5, a6, a7, a0, a1) R(3, a3, a4, a5, a6, a7, a0, a1, a2) \
-  R(4, a4, a5, a6, a7, a0, a1, a2, a3) R(5, a5, a6, a7, a0, a1, a2, a3, a4) \
-  R(6, a6, a7, a0, a1, a2, a3, a4, a5) R(7, a7, a0, a1, a2, a3, a4, a5, a6)
-// One block at t, the window's final carry run on through `tail`; the carry
-// out of it is left in cb.
-#define MARLINOK_BLOCK_ASM(tail)                                 \
+#define MARLINOK_BLOCK_ROWS(R, c)                                \
+  R(c, 0, a0, a1, a2, a3, a4, a5, a6, a7) R(c, 1, a1, a2, a3, a4, a5, a6, a7, a0) \
+  R(c, 2, a2, a3, a4, a5, a6, a7, a0, a1) R(c, 3, a3, a4, a5, a6, a7, a0, a1, a2) \
+  R(c, 4, a4, a5, a6, a7, a0, a1, a2, a3) R(c, 5, a5, a6, a7, a0, a1, a2, a3, a4) \
+  R(c, 6, a6, a7, a0, a1, a2, a3, a4, a5) R(c, 7, a7, a0, a1, a2, a3, a4, a5, a6)
+// Pass c >= 1: the window gains t[8c..8c + 7] and the previous carry.
+#define MARLINOK_BLOCK_PASS(c)                                   \
+  "leaq 64(%[m]), %[m]\n\t"                                      \
+  "negq %[cb]\n\t"                                               \
+  "adcq " #c "*64+0*8(%[t]), %[a0]\n\t"                          \
+  "adcq " #c "*64+1*8(%[t]), %[a1]\n\t"                          \
+  "adcq " #c "*64+2*8(%[t]), %[a2]\n\t"                          \
+  "adcq " #c "*64+3*8(%[t]), %[a3]\n\t"                          \
+  "adcq " #c "*64+4*8(%[t]), %[a4]\n\t"                          \
+  "adcq " #c "*64+5*8(%[t]), %[a5]\n\t"                          \
+  "adcq " #c "*64+6*8(%[t]), %[a6]\n\t"                          \
+  "adcq " #c "*64+7*8(%[t]), %[a7]\n\t"                          \
+  "sbbq %[cb], %[cb]\n\t"                                        \
+  MARLINOK_BLOCK_ROWS(MARLINOK_BLOCK_ROW, c)
+// The window and the carry into T from t[kLen] up; the carry runs on through
+// hi groups of eight limbs more (a loop on lea and jrcxz, which leave CF
+// alone) and ends in cb as 0 or 1. hi waits in the context's spare limbs
+// (diff, free until the final subtraction) while the rows use its register.
+#define MARLINOK_BLOCK_ASM(passes)                               \
   __asm__ volatile(                                              \
-      "movq 0*8(%[t]), %[a0]\n\t" "movq 1*8(%[t]), %[a1]\n\t"    \
-      "movq 2*8(%[t]), %[a2]\n\t" "movq 3*8(%[t]), %[a3]\n\t"    \
-      "movq 4*8(%[t]), %[a4]\n\t" "movq 5*8(%[t]), %[a5]\n\t"    \
-      "movq 6*8(%[t]), %[a6]\n\t" "movq 7*8(%[t]), %[a7]\n\t"    \
-      MARLINOK_BLOCK_ROWS(MARLINOK_BLOCK_FIRST_ROW)              \
-      "addq 8*8(%[t]), %[a0]\n\t" "adcq 9*8(%[t]), %[a1]\n\t"    \
-      "adcq 10*8(%[t]), %[a2]\n\t" "adcq 11*8(%[t]), %[a3]\n\t"  \
-      "adcq 12*8(%[t]), %[a4]\n\t" "adcq 13*8(%[t]), %[a5]\n\t"  \
-      "adcq 14*8(%[t]), %[a6]\n\t" "adcq 15*8(%[t]), %[a7]\n\t"  \
-      "sbbq %[cb], %[cb]\n\t"                                    \
-      "leaq 64(%[m]), %[m]\n\t"                                  \
-      MARLINOK_BLOCK_ROWS(MARLINOK_BLOCK_ROW)                    \
+      "movq %[hi], %c[spare](%[m])\n\t"                          \
+      "movq 0*8(%[t]), %[a0]\n\t"                                \
+      "movq 1*8(%[t]), %[a1]\n\t"                                \
+      "movq 2*8(%[t]), %[a2]\n\t"                                \
+      "movq 3*8(%[t]), %[a3]\n\t"                                \
+      "movq 4*8(%[t]), %[a4]\n\t"                                \
+      "movq 5*8(%[t]), %[a5]\n\t"                                \
+      "movq 6*8(%[t]), %[a6]\n\t"                                \
+      "movq 7*8(%[t]), %[a7]\n\t"                                \
+      MARLINOK_BLOCK_ROWS(MARLINOK_BLOCK_FIRST_ROW, 0)           \
+      "xorl %k[cb], %k[cb]\n\t"                                  \
+      passes                                                     \
+      "leaq %c[end](%[t]), %[lo]\n\t"                            \
+      "movq %c[spare_end](%[m]), %[hi]\n\t"                      \
       "negq %[cb]\n\t"                                           \
-      "adcq %[a0], 16*8(%[t])\n\t" "adcq %[a1], 17*8(%[t])\n\t"  \
-      "adcq %[a2], 18*8(%[t])\n\t" "adcq %[a3], 19*8(%[t])\n\t"  \
-      "adcq %[a4], 20*8(%[t])\n\t" "adcq %[a5], 21*8(%[t])\n\t"  \
-      "adcq %[a6], 22*8(%[t])\n\t" "adcq %[a7], 23*8(%[t])\n\t"  \
-      tail                                                       \
+      "adcq %[a0], 0*8(%[lo])\n\t"                               \
+      "adcq %[a1], 1*8(%[lo])\n\t"                               \
+      "adcq %[a2], 2*8(%[lo])\n\t"                               \
+      "adcq %[a3], 3*8(%[lo])\n\t"                               \
+      "adcq %[a4], 4*8(%[lo])\n\t"                               \
+      "adcq %[a5], 5*8(%[lo])\n\t"                               \
+      "adcq %[a6], 6*8(%[lo])\n\t"                               \
+      "adcq %[a7], 7*8(%[lo])\n\t"                               \
+      "jrcxz 2f\n"                                               \
+      "1:\n\t"                                                   \
+      "adcq $0, 8*8(%[lo])\n\t"                                  \
+      "adcq $0, 9*8(%[lo])\n\t"                                  \
+      "adcq $0, 10*8(%[lo])\n\t"                                 \
+      "adcq $0, 11*8(%[lo])\n\t"                                 \
+      "adcq $0, 12*8(%[lo])\n\t"                                 \
+      "adcq $0, 13*8(%[lo])\n\t"                                 \
+      "adcq $0, 14*8(%[lo])\n\t"                                 \
+      "adcq $0, 15*8(%[lo])\n\t"                                 \
+      "leaq 64(%[lo]), %[lo]\n\t"                                \
+      "leaq -1(%[hi]), %[hi]\n\t"                                \
+      "jrcxz 2f\n\t"                                             \
+      "jmp 1b\n"                                                 \
+      "2:\n\t"                                                   \
       "sbbq %[cb], %[cb]\n\t"                                    \
       "negq %[cb]"                                               \
       : [a0] "=&r"(a0), [a1] "=&r"(a1), [a2] "=&r"(a2), [a3] "=&r"(a3), \
         [a4] "=&r"(a4), [a5] "=&r"(a5), [a6] "=&r"(a6), [a7] "=&r"(a7), \
-        [lo] "=&r"(lo), [hi] "=&r"(hi), [cb] "=&r"(cb), [m] "+&r"(m) \
-      : [t] "r"(t), [mo] "i"(offsetof(Montgomery, m)),           \
+        [lo] "=&r"(lo), [hi] "+&c"(hi), [cb] "=&r"(cb), [m] "+&r"(m) \
+      : [t] "r"(t), [end] "i"(8 * kLen),                         \
+        [spare] "i"(offsetof(Montgomery, diff)),                 \
+        [spare_end] "i"(offsetof(Montgomery, diff) - 64 * (kLen / 8 - 1)), \
+        [mo] "i"(offsetof(Montgomery, m)),                       \
         [minv] "i"(offsetof(Montgomery, minv))                   \
       : "rdx", "cc", "memory")
-// For the first block: the carry runs on through t[24..31].
-#define MARLINOK_BLOCK_CARRY_8                                   \
-  "adcq $0, 24*8(%[t])\n\t" "adcq $0, 25*8(%[t])\n\t"            \
-  "adcq $0, 26*8(%[t])\n\t" "adcq $0, 27*8(%[t])\n\t"            \
-  "adcq $0, 28*8(%[t])\n\t" "adcq $0, 29*8(%[t])\n\t"            \
-  "adcq $0, 30*8(%[t])\n\t" "adcq $0, 31*8(%[t])\n\t"
 // clang-format on
 
-// The REDC rows of the 32-limb p for a 16-limb modulus; returns the bit
-// carried past p.
-MARLINOK_ADX inline Limb ReduceRows16(Limb* p, const Montgomery* ctx) {
-  Limb a0, a1, a2, a3, a4, a5, a6, a7, lo, hi, cb;
-  Limb* t = p;
-  const Montgomery* m = ctx;
-  MARLINOK_BLOCK_ASM(MARLINOK_BLOCK_CARRY_8);
-  const Limb top = cb;
-  t = p + 8;
-  m = ctx;
-  MARLINOK_BLOCK_ASM("");
-  return top + cb;
+// The REDC rows of the 2 kLen-limb p; returns the bit carried past p.
+template <uint32_t kLen>
+MARLINOK_ADX inline Limb ReduceRowsByBlocks(Limb* p, Montgomery* ctx) {
+  static_assert(kLen == 16 || kLen == 32, "blocks of a size with passes written out");
+  Limb top = 0;
+  for (uint32_t k0 = 0; k0 < kLen; k0 += 8) {
+    Limb a0, a1, a2, a3, a4, a5, a6, a7, lo, cb;
+    Limb hi = (kLen - 8 - k0) / 8;  // groups of eight limbs above the window's
+    Limb* t = p + k0;
+    Montgomery* m = ctx;
+    if constexpr (kLen == 16) {
+      MARLINOK_BLOCK_ASM(MARLINOK_BLOCK_PASS(1));
+    } else {
+      MARLINOK_BLOCK_ASM(MARLINOK_BLOCK_PASS(1) MARLINOK_BLOCK_PASS(2) MARLINOK_BLOCK_PASS(3));
+    }
+    top += cb;
+  }
+  return top;
 }
 
-#undef MARLINOK_BLOCK_CARRY_8
 #undef MARLINOK_BLOCK_ASM
+#undef MARLINOK_BLOCK_PASS
 #undef MARLINOK_BLOCK_ROWS
 #undef MARLINOK_BLOCK_ROW
 #undef MARLINOK_BLOCK_FIRST_ROW
@@ -812,8 +851,8 @@ MARLINOK_ADX inline void Reduce(Limb* r, Limb* p, Montgomery* ctx) {
   const uint32_t n = kFixed != 0 ? kFixed : ctx->n;
   const Limb minv = ctx->minv;
   Limb top = 0;
-  if constexpr (kFixed == 16) {
-    top = ReduceRows16(p, ctx);
+  if constexpr (kFixed == 16 || kFixed == 32) {
+    top = ReduceRowsByBlocks<kFixed>(p, ctx);
   } else if constexpr (kFixed != 0) {
     Limb u = p[0] * minv;
     for (uint32_t i = 0; i < n; ++i) u = ReduceRow<kFixed>(p + i, ctx->m, u, minv, top);
