@@ -200,6 +200,35 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
   "mulxq " #j "*8+" src "(%[c]), %[lo], %[hi]\n\t"              \
   "adcxq %[lo], %[" #lo_to "]\n\t"                                \
   "adoxq %[hi], %[" #hi_to "]\n\t"
+// The sum (top, A7..A0), below 2m, goes to the scratch at `save`, m is
+// subtracted once, and where that borrowed the sum is loaded back with cmov,
+// which does not branch.
+#define MARLINOK_SUBTRACT8(save, A0, A1, A2, A3, A4, A5, A6, A7, top) \
+  "movq %[" #A0 "], 0*8+" save "(%[c])\n\t"                      \
+  "movq %[" #A1 "], 1*8+" save "(%[c])\n\t"                      \
+  "movq %[" #A2 "], 2*8+" save "(%[c])\n\t"                      \
+  "movq %[" #A3 "], 3*8+" save "(%[c])\n\t"                      \
+  "movq %[" #A4 "], 4*8+" save "(%[c])\n\t"                      \
+  "movq %[" #A5 "], 5*8+" save "(%[c])\n\t"                      \
+  "movq %[" #A6 "], 6*8+" save "(%[c])\n\t"                      \
+  "movq %[" #A7 "], 7*8+" save "(%[c])\n\t"                      \
+  "subq 0*8+%c[ms](%[c]), %[" #A0 "]\n\t"                        \
+  "sbbq 1*8+%c[ms](%[c]), %[" #A1 "]\n\t"                        \
+  "sbbq 2*8+%c[ms](%[c]), %[" #A2 "]\n\t"                        \
+  "sbbq 3*8+%c[ms](%[c]), %[" #A3 "]\n\t"                        \
+  "sbbq 4*8+%c[ms](%[c]), %[" #A4 "]\n\t"                        \
+  "sbbq 5*8+%c[ms](%[c]), %[" #A5 "]\n\t"                        \
+  "sbbq 6*8+%c[ms](%[c]), %[" #A6 "]\n\t"                        \
+  "sbbq 7*8+%c[ms](%[c]), %[" #A7 "]\n\t"                        \
+  "sbbq $0, %[" #top "]\n\t"                                     \
+  "cmovcq 0*8+" save "(%[c]), %[" #A0 "]\n\t"                    \
+  "cmovcq 1*8+" save "(%[c]), %[" #A1 "]\n\t"                    \
+  "cmovcq 2*8+" save "(%[c]), %[" #A2 "]\n\t"                    \
+  "cmovcq 3*8+" save "(%[c]), %[" #A3 "]\n\t"                    \
+  "cmovcq 4*8+" save "(%[c]), %[" #A4 "]\n\t"                    \
+  "cmovcq 5*8+" save "(%[c]), %[" #A5 "]\n\t"                    \
+  "cmovcq 6*8+" save "(%[c]), %[" #A6 "]\n\t"                    \
+  "cmovcq 7*8+" save "(%[c]), %[" #A7 "]"
 // T (A0..A7, top A8) += x[i] * y: the last high half lands in A8, which
 // cannot overflow (A8 <= 1 and a high half is at most 2^64 - 2).
 #define MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)  \
@@ -213,16 +242,20 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
   "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
   "adoxq %%rdx, %[over]\n\t"                                     \
   "adcxq %%rdx, %[over]\n\t"
-// T += u * m; A0 becomes zero and then takes the bits carried out of A8 (and
-// `over`), the top of the sum moved down a limb.
-#define MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)      \
+// The reduction row's multiplier u = A0 * minv, and u * m[0..6] added.
+#define MARLINOK_REDUCE8_HEAD(A0, A1, A2, A3, A4, A5, A6, A7)    \
   "movq %[" #A0 "], %%rdx\n\t"                                   \
   "imulq %c[minv](%[c]), %%rdx\n\t"                              \
   "xorl %k[lo], %k[lo]\n\t"                                      \
-  MARLINOK_MAC("%c[ms]", 0, A0, A1) MARLINOK_MAC("%c[ms]", 1, A1, A2)  \
-  MARLINOK_MAC("%c[ms]", 2, A2, A3) MARLINOK_MAC("%c[ms]", 3, A3, A4)  \
-  MARLINOK_MAC("%c[ms]", 4, A4, A5) MARLINOK_MAC("%c[ms]", 5, A5, A6)  \
-  MARLINOK_MAC("%c[ms]", 6, A6, A7) MARLINOK_MAC("%c[ms]", 7, A7, A8)  \
+  MARLINOK_MAC("%c[ms]", 0, A0, A1) MARLINOK_MAC("%c[ms]", 1, A1, A2) \
+  MARLINOK_MAC("%c[ms]", 2, A2, A3) MARLINOK_MAC("%c[ms]", 3, A3, A4) \
+  MARLINOK_MAC("%c[ms]", 4, A4, A5) MARLINOK_MAC("%c[ms]", 5, A5, A6) \
+  MARLINOK_MAC("%c[ms]", 6, A6, A7)
+// T += u * m; A0 becomes zero and then takes the bits carried out of A8 (and
+// `over`), the top of the sum moved down a limb.
+#define MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)      \
+  MARLINOK_REDUCE8_HEAD(A0, A1, A2, A3, A4, A5, A6, A7)          \
+  MARLINOK_MAC("%c[ms]", 7, A7, A8)                              \
   "movl $0, %%edx\n\t"                                           \
   "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
   "adoxq %[over], %[" #A0 "]\n\t"                                \
@@ -231,6 +264,19 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
   MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)        \
   MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)
 // clang-format on
+
+// r[0..7] = an eight-limb result held in registers.
+MARLINOK_ADX inline void Store8(Limb* r, Limb a0, Limb a1, Limb a2, Limb a3, Limb a4, Limb a5,
+                                Limb a6, Limb a7) {
+  r[0] = a0;
+  r[1] = a1;
+  r[2] = a2;
+  r[3] = a3;
+  r[4] = a4;
+  r[5] = a5;
+  r[6] = a6;
+  r[7] = a7;
+}
 
 // r = x * y * R^-1 mod m for eight limbs, x < R and y < m (x may be y).
 MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
@@ -249,34 +295,8 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
                                        MARLINOK_ROW8(5, t5, t6, t7, t8, t0, t1, t2, t3, t4)
                                            MARLINOK_ROW8(6, t6, t7, t8, t0, t1, t2, t3, t4, t5)
                                                MARLINOK_ROW8(7, t7, t8, t0, t1, t2, t3, t4, t5, t6)
-                   // The sum is (t7, t6..t0, t8), below 2m. It goes to the scratch (x is
-                   // no longer needed), m is subtracted once, and where that borrowed the
-                   // sum is loaded back with cmov, which does not branch.
-                   "movq %[t8], 0*8+%c[xs](%[c])\n\t"
-                   "movq %[t0], 1*8+%c[xs](%[c])\n\t"
-                   "movq %[t1], 2*8+%c[xs](%[c])\n\t"
-                   "movq %[t2], 3*8+%c[xs](%[c])\n\t"
-                   "movq %[t3], 4*8+%c[xs](%[c])\n\t"
-                   "movq %[t4], 5*8+%c[xs](%[c])\n\t"
-                   "movq %[t5], 6*8+%c[xs](%[c])\n\t"
-                   "movq %[t6], 7*8+%c[xs](%[c])\n\t"
-                   "subq 0*8+%c[ms](%[c]), %[t8]\n\t"
-                   "sbbq 1*8+%c[ms](%[c]), %[t0]\n\t"
-                   "sbbq 2*8+%c[ms](%[c]), %[t1]\n\t"
-                   "sbbq 3*8+%c[ms](%[c]), %[t2]\n\t"
-                   "sbbq 4*8+%c[ms](%[c]), %[t3]\n\t"
-                   "sbbq 5*8+%c[ms](%[c]), %[t4]\n\t"
-                   "sbbq 6*8+%c[ms](%[c]), %[t5]\n\t"
-                   "sbbq 7*8+%c[ms](%[c]), %[t6]\n\t"
-                   "sbbq $0, %[t7]\n\t"
-                   "cmovcq 0*8+%c[xs](%[c]), %[t8]\n\t"
-                   "cmovcq 1*8+%c[xs](%[c]), %[t0]\n\t"
-                   "cmovcq 2*8+%c[xs](%[c]), %[t1]\n\t"
-                   "cmovcq 3*8+%c[xs](%[c]), %[t2]\n\t"
-                   "cmovcq 4*8+%c[xs](%[c]), %[t3]\n\t"
-                   "cmovcq 5*8+%c[xs](%[c]), %[t4]\n\t"
-                   "cmovcq 6*8+%c[xs](%[c]), %[t5]\n\t"
-                   "cmovcq 7*8+%c[xs](%[c]), %[t6]"
+                   // The sum is (t7, t6..t0, t8); x is no longer needed.
+                   MARLINOK_SUBTRACT8("%c[xs]", t8, t0, t1, t2, t3, t4, t5, t6, t7)
                    : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
                      [t5] "+&r"(t5), [t6] "+&r"(t6), [t7] "+&r"(t7), [t8] "+&r"(t8), [lo] "=&r"(lo),
                      [hi] "=&r"(hi), [over] "=&r"(over)
@@ -284,14 +304,7 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
                      [ys] "i"(offsetof(Montgomery, scratch) + 8 * sizeof(Limb)),
                      [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv))
                    : "rdx", "cc", "memory");
-  r[0] = t8;
-  r[1] = t0;
-  r[2] = t1;
-  r[3] = t2;
-  r[4] = t3;
-  r[5] = t4;
-  r[6] = t5;
-  r[7] = t6;
+  Store8(r, t8, t0, t1, t2, t3, t4, t5, t6);
 }
 
 // clang-format off
@@ -346,13 +359,8 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
 // carries out of A7, the window moved up a limb. Below 2^512 * (m + 1) in
 // all, the sum never carries out of the window.
 #define MARLINOK_SQR8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7)     \
-  "movq %[" #A0 "], %%rdx\n\t"                                   \
-  "imulq %c[minv](%[c]), %%rdx\n\t"                              \
-  "xorl %k[lo], %k[lo]\n\t"                                      \
-  MARLINOK_MAC("%c[ms]", 0, A0, A1) MARLINOK_MAC("%c[ms]", 1, A1, A2) \
-  MARLINOK_MAC("%c[ms]", 2, A2, A3) MARLINOK_MAC("%c[ms]", 3, A3, A4) \
-  MARLINOK_MAC("%c[ms]", 4, A4, A5) MARLINOK_MAC("%c[ms]", 5, A5, A6) \
-  MARLINOK_MAC("%c[ms]", 6, A6, A7) MARLINOK_MAC("%c[ms]", 7, A7, A0) \
+  MARLINOK_REDUCE8_HEAD(A0, A1, A2, A3, A4, A5, A6, A7)          \
+  MARLINOK_MAC("%c[ms]", 7, A7, A0)                              \
   "movl $0, %%edx\n\t"                                           \
   "adcxq %%rdx, %[" #A0 "]\n\t"
 // The cross products of x: row 0 sets positions 1..8 on one carry chain,
@@ -445,9 +453,7 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
       MARLINOK_SQR8_REDUCE(r5, r6, r7, r0, r1, r2, r3, r4)
       MARLINOK_SQR8_REDUCE(r6, r7, r0, r1, r2, r3, r4, r5)
       MARLINOK_SQR8_REDUCE(r7, r0, r1, r2, r3, r4, r5, r6)
-      // r0..r7 + T[8..15] is below 2m: the sum with its carry in w, kept in
-      // the scratch while m is subtracted once; where that borrowed, the sum
-      // is loaded back with cmov, which does not branch.
+      // r0..r7 + T[8..15] is below 2m: the sum, with its carry in w.
       "addq 8*8+%c[ps](%[c]), %[r0]\n\t"
       "adcq 9*8+%c[ps](%[c]), %[r1]\n\t"
       "adcq 10*8+%c[ps](%[c]), %[r2]\n\t"
@@ -458,45 +464,14 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
       "adcq 15*8+%c[ps](%[c]), %[r7]\n\t"
       "movl $0, %k[w]\n\t"
       "adcq $0, %[w]\n\t"
-      "movq %[r0], 0*8+%c[ps](%[c])\n\t"
-      "movq %[r1], 1*8+%c[ps](%[c])\n\t"
-      "movq %[r2], 2*8+%c[ps](%[c])\n\t"
-      "movq %[r3], 3*8+%c[ps](%[c])\n\t"
-      "movq %[r4], 4*8+%c[ps](%[c])\n\t"
-      "movq %[r5], 5*8+%c[ps](%[c])\n\t"
-      "movq %[r6], 6*8+%c[ps](%[c])\n\t"
-      "movq %[r7], 7*8+%c[ps](%[c])\n\t"
-      "subq 0*8+%c[ms](%[c]), %[r0]\n\t"
-      "sbbq 1*8+%c[ms](%[c]), %[r1]\n\t"
-      "sbbq 2*8+%c[ms](%[c]), %[r2]\n\t"
-      "sbbq 3*8+%c[ms](%[c]), %[r3]\n\t"
-      "sbbq 4*8+%c[ms](%[c]), %[r4]\n\t"
-      "sbbq 5*8+%c[ms](%[c]), %[r5]\n\t"
-      "sbbq 6*8+%c[ms](%[c]), %[r6]\n\t"
-      "sbbq 7*8+%c[ms](%[c]), %[r7]\n\t"
-      "sbbq $0, %[w]\n\t"
-      "cmovcq 0*8+%c[ps](%[c]), %[r0]\n\t"
-      "cmovcq 1*8+%c[ps](%[c]), %[r1]\n\t"
-      "cmovcq 2*8+%c[ps](%[c]), %[r2]\n\t"
-      "cmovcq 3*8+%c[ps](%[c]), %[r3]\n\t"
-      "cmovcq 4*8+%c[ps](%[c]), %[r4]\n\t"
-      "cmovcq 5*8+%c[ps](%[c]), %[r5]\n\t"
-      "cmovcq 6*8+%c[ps](%[c]), %[r6]\n\t"
-      "cmovcq 7*8+%c[ps](%[c]), %[r7]"
+      MARLINOK_SUBTRACT8("%c[ps]", r0, r1, r2, r3, r4, r5, r6, r7, w)
       : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4),
         [r5] "=&r"(r5), [r6] "=&r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi),
         [w] "=&r"(w)
       : [c] "r"(ctx), [x] "r"(x), [ps] "i"(offsetof(Montgomery, scratch)),
         [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv))
       : "rdx", "cc", "memory");
-  r[0] = r0;
-  r[1] = r1;
-  r[2] = r2;
-  r[3] = r3;
-  r[4] = r4;
-  r[5] = r5;
-  r[6] = r6;
-  r[7] = r7;
+  Store8(r, r0, r1, r2, r3, r4, r5, r6, r7);
 }
 
 // p[0..15] = the cross products x[i] * x[j], i < j, of eight limbs (the
@@ -521,6 +496,8 @@ MARLINOK_ADX inline void Cross8(Limb* p, const Limb* x) {
 }
 
 #undef MARLINOK_SQR8_REDUCE
+#undef MARLINOK_REDUCE8_HEAD
+#undef MARLINOK_SUBTRACT8
 #undef MARLINOK_SQR8_CROSS
 #undef MARLINOK_SQR8_DOUBLE_HIGH
 #undef MARLINOK_SQR8_DOUBLE
