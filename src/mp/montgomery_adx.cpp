@@ -4,6 +4,15 @@
 // one carry chain and the high halves on the other, with no flag saved or
 // restored in between. The product (or square) is formed by rows into a
 // double-length scratch number, then reduced row by row (REDC).
+//
+// A row runs fastest when its running sum is in registers, not memory, so
+// the sizes RSA uses have kernels that keep eight limbs of it in a window of
+// registers sliding up a limb per row:
+//   8 limbs   MulKernel8 (product and REDC interleaved, all in registers) and
+//             SqrKernel8 (cross products, then REDC of the low half);
+//   16 limbs  the square's cross products by halves (Cross16);
+//   16, 32    REDC by blocks of eight rows (ReduceRowsByBlocks).
+// Other sizes, and the 16- and 32-limb products, use rows in memory.
 #include "mp/montgomery.h"
 
 #if MARLINOK_MP_ADX
