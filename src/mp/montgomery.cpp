@@ -269,6 +269,7 @@ struct CachedConstants {
   Limb one[kMaxLimbs];
   Limb rr[kMaxLimbs];
   Limb minv;
+  Limb minv_hi;
   uint32_t n;
 };
 static_assert(sizeof(CachedConstants) <= kPublicCacheBytes, "the cache holds the constants");
@@ -285,6 +286,7 @@ void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd, bool public_
       const uint32_t n = cached.n;
       ctx->n = n;
       ctx->minv = cached.minv;
+      ctx->minv_hi = cached.minv_hi;
       for (uint32_t i = 0; i < n; ++i) {
         ctx->m[i] = cached.m[i];
         ctx->one[i] = cached.one[i];
@@ -304,6 +306,11 @@ void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd, bool public_
   Limb inv = m0;
   for (int i = 0; i < 5; ++i) inv *= static_cast<Limb>(2) - m0 * inv;
   ctx->minv = static_cast<Limb>(0) - inv;
+  // One more round on the two low limbs gives m^-1 mod 2^(2 kLimbBits), from
+  // which a reduction forms two rows' multipliers at once.
+  const WideLimb m01 = static_cast<WideLimb>(n > 1 ? ctx->m[1] : 0) << kLimbBits | m0;
+  const WideLimb inv2 = static_cast<WideLimb>(inv) * (static_cast<WideLimb>(2) - m01 * inv);
+  ctx->minv_hi = static_cast<Limb>((static_cast<WideLimb>(0) - inv2) >> kLimbBits);
   // R mod m. With 2^(bits - 1) < m < 2^bits (m is odd), 2^bits mod m is
   // 2^bits - m, the low `bits` bits of -m; R = 2^bits * 2^(limb bits * n - bits)
   // takes that many doublings more (fewer than kLimbBits).
@@ -322,6 +329,7 @@ void MontgomeryInit(Montgomery* ctx, const MpDigit* d, uint32_t dd, bool public_
     CachedConstants cached;
     cached.n = n;
     cached.minv = ctx->minv;
+    cached.minv_hi = ctx->minv_hi;
     for (uint32_t i = 0; i < n; ++i) {
       cached.m[i] = ctx->m[i];
       cached.one[i] = ctx->one[i];

@@ -51,6 +51,7 @@ struct Montgomery {
   Limb one[kMaxLimbs];  // R mod m, the Montgomery form of 1
   Limb rr[kMaxLimbs];   // R^2 mod m, the form of R; set by the first MontgomeryEnter
   Limb minv;            // -m^-1 mod 2^kLimbBits
+  Limb minv_hi;         // the next limb of -m^-1 mod 2^(2 kLimbBits)
   uint32_t n;           // limbs
   bool adx;             // the BMI2/ADX kernels serve this context
   bool has_rr;

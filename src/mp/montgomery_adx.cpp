@@ -251,10 +251,8 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
   "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
   "adoxq %%rdx, %[over]\n\t"                                     \
   "adcxq %%rdx, %[over]\n\t"
-// The reduction row's multiplier u = A0 * minv, and u * m[0..6] added.
-#define MARLINOK_REDUCE8_HEAD(A0, A1, A2, A3, A4, A5, A6, A7)    \
-  "movq %[" #A0 "], %%rdx\n\t"                                   \
-  "imulq %c[minv](%[c]), %%rdx\n\t"                              \
+// A reduction row's u * m[0..6] added, u in rdx.
+#define MARLINOK_REDUCE8_MACS(A0, A1, A2, A3, A4, A5, A6, A7)    \
   "xorl %k[lo], %k[lo]\n\t"                                      \
   MARLINOK_MAC("%c[ms]", 0, A0, A1) MARLINOK_MAC("%c[ms]", 1, A1, A2) \
   MARLINOK_MAC("%c[ms]", 2, A2, A3) MARLINOK_MAC("%c[ms]", 3, A3, A4) \
@@ -263,7 +261,9 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
 // T += u * m; A0 becomes zero and then takes the bits carried out of A8 (and
 // `over`), the top of the sum moved down a limb.
 #define MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)      \
-  MARLINOK_REDUCE8_HEAD(A0, A1, A2, A3, A4, A5, A6, A7)          \
+  "movq %[" #A0 "], %%rdx\n\t"                                   \
+  "imulq %c[minv](%[c]), %%rdx\n\t"                              \
+  MARLINOK_REDUCE8_MACS(A0, A1, A2, A3, A4, A5, A6, A7)          \
   MARLINOK_MAC("%c[ms]", 7, A7, A8)                              \
   "movl $0, %%edx\n\t"                                           \
   "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
@@ -364,14 +364,31 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
   "adcxq %[w], %[w]\n\t"                                         \
   "adoxq %[hi], %[w]\n\t"                                        \
   "movq %[w], 2*" #k "*8+8+%c[ps](%[c])\n\t"
-// T (A0..A7) += u * m with u = A0 * minv: A0 becomes zero and takes the
-// carries out of A7, the window moved up a limb. Below 2^512 * (m + 1) in
-// all, the sum never carries out of the window.
+// T (A0..A7) += u * m, u in rdx: A0 becomes zero and takes the carries out
+// of A7, the window moved up a limb. Below 2^512 * (m + 1) in all, the sum
+// never carries out of the window.
 #define MARLINOK_SQR8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7)     \
-  MARLINOK_REDUCE8_HEAD(A0, A1, A2, A3, A4, A5, A6, A7)          \
+  MARLINOK_REDUCE8_MACS(A0, A1, A2, A3, A4, A5, A6, A7)          \
   MARLINOK_MAC("%c[ms]", 7, A7, A0)                              \
   "movl $0, %%edx\n\t"                                           \
   "adcxq %%rdx, %[" #A0 "]\n\t"
+// Two rows, their multipliers formed at once from A0 and A1 before either
+// runs: (u1, u0) = (A1, A0) * -m^-1 mod 2^128, u0 the low limb of
+// A0 * minv and u1 its high limb + A0 * minv_hi + A1 * minv. A row's
+// multiplier waits on neither the row before it nor an imul after it, so
+// the second row can follow the first a step behind.
+#define MARLINOK_SQR8_REDUCE_PAIR(A0, A1, A2, A3, A4, A5, A6, A7) \
+  "movq %[" #A0 "], %%rdx\n\t"                                   \
+  "mulxq %c[minv](%[c]), %%rdx, %[hi]\n\t"                       \
+  "movq %[" #A0 "], %[w]\n\t"                                    \
+  "imulq %c[minv_hi](%[c]), %[w]\n\t"                            \
+  "movq %[" #A1 "], %[lo]\n\t"                                   \
+  "imulq %c[minv](%[c]), %[lo]\n\t"                              \
+  "addq %[hi], %[w]\n\t"                                         \
+  "addq %[lo], %[w]\n\t"                                         \
+  MARLINOK_SQR8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7)           \
+  "movq %[w], %%rdx\n\t"                                         \
+  MARLINOK_SQR8_REDUCE(A1, A2, A3, A4, A5, A6, A7, A0)
 // The cross products of x: row 0 sets positions 1..8 on one carry chain,
 // rows 1..6 follow; positions 1..6 end in memory at ps, 7..14 in r7, r0..r6.
 #define MARLINOK_SQR8_CROSS                                      \
@@ -454,14 +471,10 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
       "adcxq %[w], %[w]\n\t"
       "adoxq %[hi], %[w]\n\t"
       "movq %[w], 15*8+%c[ps](%[c])\n\t"
-      MARLINOK_SQR8_REDUCE(r0, r1, r2, r3, r4, r5, r6, r7)
-      MARLINOK_SQR8_REDUCE(r1, r2, r3, r4, r5, r6, r7, r0)
-      MARLINOK_SQR8_REDUCE(r2, r3, r4, r5, r6, r7, r0, r1)
-      MARLINOK_SQR8_REDUCE(r3, r4, r5, r6, r7, r0, r1, r2)
-      MARLINOK_SQR8_REDUCE(r4, r5, r6, r7, r0, r1, r2, r3)
-      MARLINOK_SQR8_REDUCE(r5, r6, r7, r0, r1, r2, r3, r4)
-      MARLINOK_SQR8_REDUCE(r6, r7, r0, r1, r2, r3, r4, r5)
-      MARLINOK_SQR8_REDUCE(r7, r0, r1, r2, r3, r4, r5, r6)
+      MARLINOK_SQR8_REDUCE_PAIR(r0, r1, r2, r3, r4, r5, r6, r7)
+      MARLINOK_SQR8_REDUCE_PAIR(r2, r3, r4, r5, r6, r7, r0, r1)
+      MARLINOK_SQR8_REDUCE_PAIR(r4, r5, r6, r7, r0, r1, r2, r3)
+      MARLINOK_SQR8_REDUCE_PAIR(r6, r7, r0, r1, r2, r3, r4, r5)
       // r0..r7 + T[8..15] is below 2m: the sum, with its carry in w.
       "addq 8*8+%c[ps](%[c]), %[r0]\n\t"
       "adcq 9*8+%c[ps](%[c]), %[r1]\n\t"
@@ -478,7 +491,8 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
         [r5] "=&r"(r5), [r6] "=&r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi),
         [w] "=&r"(w)
       : [c] "r"(ctx), [x] "r"(x), [ps] "i"(offsetof(Montgomery, scratch)),
-        [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv))
+        [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv)),
+        [minv_hi] "i"(offsetof(Montgomery, minv_hi))
       : "rdx", "cc", "memory");
   Store8(r, r0, r1, r2, r3, r4, r5, r6, r7);
 }
@@ -505,7 +519,8 @@ MARLINOK_ADX inline void Cross8(Limb* p, const Limb* x) {
 }
 
 #undef MARLINOK_SQR8_REDUCE
-#undef MARLINOK_REDUCE8_HEAD
+#undef MARLINOK_SQR8_REDUCE_PAIR
+#undef MARLINOK_REDUCE8_MACS
 #undef MARLINOK_SUBTRACT8
 #undef MARLINOK_SQR8_CROSS
 #undef MARLINOK_SQR8_DOUBLE_HIGH
@@ -707,15 +722,29 @@ MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgome
   MARLINOK_BLOCK_MAC(1, A1, A2) MARLINOK_BLOCK_MAC(2, A2, A3)    \
   MARLINOK_BLOCK_MAC(3, A3, A4) MARLINOK_BLOCK_MAC(4, A4, A5)    \
   MARLINOK_BLOCK_MAC(5, A5, A6) MARLINOK_BLOCK_MAC(6, A6, A7)
-// Row i of the first pass: u_i = A0 * minv, kept at t[i].
-#define MARLINOK_BLOCK_FIRST_ROW(c, i, A0, A1, A2, A3, A4, A5, A6, A7) \
-  "movq %[" #A0 "], %%rdx\n\t"                                   \
-  "imulq %c[minv](%[m]), %%rdx\n\t"                              \
-  "movq %%rdx, " #i "*8(%[t])\n\t"                               \
+// A row of the first pass, u in rdx.
+#define MARLINOK_BLOCK_FIRST_ROW(A0, A1, A2, A3, A4, A5, A6, A7) \
   "xorl %k[lo], %k[lo]\n\t"                                      \
   MARLINOK_BLOCK_MAC(0, A0, A1)                                  \
   MARLINOK_BLOCK_MIDDLE(A1, A2, A3, A4, A5, A6, A7)              \
   MARLINOK_BLOCK_END(A0, A7)
+// Rows i and j = i + 1 of the first pass, their multipliers formed at once
+// (as in the eight-limb square) and kept at t[i] and t[j]; cb, free until
+// the later passes, holds u_j while row i runs.
+#define MARLINOK_BLOCK_FIRST_PAIR(i, j, A0, A1, A2, A3, A4, A5, A6, A7) \
+  "movq %[" #A0 "], %%rdx\n\t"                                   \
+  "mulxq %c[minv](%[m]), %%rdx, %[hi]\n\t"                       \
+  "movq %%rdx, " #i "*8(%[t])\n\t"                               \
+  "movq %[" #A0 "], %[cb]\n\t"                                   \
+  "imulq %c[minv_hi](%[m]), %[cb]\n\t"                           \
+  "movq %[" #A1 "], %[lo]\n\t"                                   \
+  "imulq %c[minv](%[m]), %[lo]\n\t"                              \
+  "addq %[hi], %[cb]\n\t"                                        \
+  "addq %[lo], %[cb]\n\t"                                        \
+  "movq %[cb], " #j "*8(%[t])\n\t"                               \
+  MARLINOK_BLOCK_FIRST_ROW(A0, A1, A2, A3, A4, A5, A6, A7)       \
+  "movq %[cb], %%rdx\n\t"                                        \
+  MARLINOK_BLOCK_FIRST_ROW(A1, A2, A3, A4, A5, A6, A7, A0)
 // Row i of pass c: u_i from t[i]; the completed limb to t[8c + i].
 #define MARLINOK_BLOCK_ROW(c, i, A0, A1, A2, A3, A4, A5, A6, A7) \
   "movq " #i "*8(%[t]), %%rdx\n\t"                               \
@@ -758,7 +787,10 @@ MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgome
       "movq 5*8(%[t]), %[a5]\n\t"                                \
       "movq 6*8(%[t]), %[a6]\n\t"                                \
       "movq 7*8(%[t]), %[a7]\n\t"                                \
-      MARLINOK_BLOCK_ROWS(MARLINOK_BLOCK_FIRST_ROW, 0)           \
+      MARLINOK_BLOCK_FIRST_PAIR(0, 1, a0, a1, a2, a3, a4, a5, a6, a7) \
+      MARLINOK_BLOCK_FIRST_PAIR(2, 3, a2, a3, a4, a5, a6, a7, a0, a1) \
+      MARLINOK_BLOCK_FIRST_PAIR(4, 5, a4, a5, a6, a7, a0, a1, a2, a3) \
+      MARLINOK_BLOCK_FIRST_PAIR(6, 7, a6, a7, a0, a1, a2, a3, a4, a5) \
       "xorl %k[cb], %k[cb]\n\t"                                  \
       passes                                                     \
       "leaq %c[end](%[t]), %[lo]\n\t"                            \
@@ -796,7 +828,8 @@ MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgome
         [spare] "i"(offsetof(Montgomery, diff)),                 \
         [spare_end] "i"(offsetof(Montgomery, diff) - 64 * (kLen / 8 - 1)), \
         [mo] "i"(offsetof(Montgomery, m)),                       \
-        [minv] "i"(offsetof(Montgomery, minv))                   \
+        [minv] "i"(offsetof(Montgomery, minv)),                  \
+        [minv_hi] "i"(offsetof(Montgomery, minv_hi))             \
       : "rdx", "cc", "memory")
 // clang-format on
 
@@ -824,6 +857,7 @@ MARLINOK_ADX inline Limb ReduceRowsByBlocks(Limb* p, Montgomery* ctx) {
 #undef MARLINOK_BLOCK_PASS
 #undef MARLINOK_BLOCK_ROWS
 #undef MARLINOK_BLOCK_ROW
+#undef MARLINOK_BLOCK_FIRST_PAIR
 #undef MARLINOK_BLOCK_FIRST_ROW
 #undef MARLINOK_BLOCK_MIDDLE
 #undef MARLINOK_BLOCK_END
