@@ -8,8 +8,8 @@
 // A row runs fastest when its running sum is in registers, not memory, so
 // the sizes RSA uses have kernels that keep eight limbs of it in a window of
 // registers sliding up a limb per row:
-//   8 limbs   MulKernel8 (product and REDC interleaved, all in registers) and
-//             SqrKernel8 (cross products, then REDC of the low half);
+//   8 limbs   MulKernel8 and SqrKernel8 (the product, or the square's cross
+//             products, then REDC of the low half);
 //   16 limbs  the square's cross products by halves (Cross16);
 //   16, 32    REDC by blocks of eight rows (ReduceRowsByBlocks).
 // Other sizes, and the 16- and 32-limb products, use rows in memory.
@@ -193,18 +193,14 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
 
 // clang-format off
 // Eight limbs (512-bit moduli, the primes of 1024-bit keys) are few enough to
-// keep the running sum in registers: the product is formed and reduced in one
-// pass of eight rows (interleaved, as in CIOS), each adding x[i] * y and then
-// u * m with u = T0 * minv, which clears the low limb, so the sum moves down a
-// limb by a renaming of registers. With y < m the sum T stays below 2m before
-// each row, eight limbs and a top bit, and below 2^578 within a row. Nine
-// limbs hold it after x[i] * y only while m is below 2^512 - 2^448: for a
-// modulus whose top limb is all ones the bit carried out of A8 there waits in
-// `over`, and joins the carries of the reduction in the freed register.
-//
-// One base register, the context, reaches everything: the copies of x and y
-// in its scratch, m and minv; so the kernel needs fourteen registers besides
-// rsp and rbp (rdx among them), and builds with frame pointers too.
+// keep a running sum in registers. The product (MulKernel8) or square
+// (SqrKernel8) is formed into sixteen limbs whose low eight end in eight
+// registers; eight REDC rows clear those a limb at a time, the window moving
+// up by a renaming of registers, and the high eight are added from the
+// scratch. A product below m * R has a high half below m, so the sum is below
+// 2m and one subtraction brings it below m. The context reaches m, minv and
+// the scratch: the kernels need thirteen registers besides rdx, rsp and rbp,
+// and build with frame pointers too.
 #define MARLINOK_MAC(src, j, lo_to, hi_to)                        \
   "mulxq " #j "*8+" src "(%[c]), %[lo], %[hi]\n\t"              \
   "adcxq %[lo], %[" #lo_to "]\n\t"                                \
@@ -238,40 +234,6 @@ MARLINOK_ADX inline Limb ReduceRow(Limb* t, const Limb* y, Limb x, Limb minv, Li
   "cmovcq 5*8+" save "(%[c]), %[" #A5 "]\n\t"                    \
   "cmovcq 6*8+" save "(%[c]), %[" #A6 "]\n\t"                    \
   "cmovcq 7*8+" save "(%[c]), %[" #A7 "]"
-// T (A0..A7, top A8) += x[i] * y: the last high half lands in A8, which
-// cannot overflow (A8 <= 1 and a high half is at most 2^64 - 2).
-#define MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)  \
-  "movq " #i "*8+%c[xs](%[c]), %%rdx\n\t"                        \
-  "xorl %k[over], %k[over]\n\t"                                  \
-  MARLINOK_MAC("%c[ys]", 0, A0, A1) MARLINOK_MAC("%c[ys]", 1, A1, A2)  \
-  MARLINOK_MAC("%c[ys]", 2, A2, A3) MARLINOK_MAC("%c[ys]", 3, A3, A4)  \
-  MARLINOK_MAC("%c[ys]", 4, A4, A5) MARLINOK_MAC("%c[ys]", 5, A5, A6)  \
-  MARLINOK_MAC("%c[ys]", 6, A6, A7) MARLINOK_MAC("%c[ys]", 7, A7, A8)  \
-  "movl $0, %%edx\n\t"                                           \
-  "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
-  "adoxq %%rdx, %[over]\n\t"                                     \
-  "adcxq %%rdx, %[over]\n\t"
-// A reduction row's u * m[0..6] added, u in rdx.
-#define MARLINOK_REDUCE8_MACS(A0, A1, A2, A3, A4, A5, A6, A7)    \
-  "xorl %k[lo], %k[lo]\n\t"                                      \
-  MARLINOK_MAC("%c[ms]", 0, A0, A1) MARLINOK_MAC("%c[ms]", 1, A1, A2) \
-  MARLINOK_MAC("%c[ms]", 2, A2, A3) MARLINOK_MAC("%c[ms]", 3, A3, A4) \
-  MARLINOK_MAC("%c[ms]", 4, A4, A5) MARLINOK_MAC("%c[ms]", 5, A5, A6) \
-  MARLINOK_MAC("%c[ms]", 6, A6, A7)
-// T += u * m; A0 becomes zero and then takes the bits carried out of A8 (and
-// `over`), the top of the sum moved down a limb.
-#define MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)      \
-  "movq %[" #A0 "], %%rdx\n\t"                                   \
-  "imulq %c[minv](%[c]), %%rdx\n\t"                              \
-  MARLINOK_REDUCE8_MACS(A0, A1, A2, A3, A4, A5, A6, A7)          \
-  MARLINOK_MAC("%c[ms]", 7, A7, A8)                              \
-  "movl $0, %%edx\n\t"                                           \
-  "adcxq %%rdx, %[" #A8 "]\n\t"                                  \
-  "adoxq %[over], %[" #A0 "]\n\t"                                \
-  "adcxq %%rdx, %[" #A0 "]\n\t"
-#define MARLINOK_ROW8(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)          \
-  MARLINOK_ROW8_PRODUCT(i, A0, A1, A2, A3, A4, A5, A6, A7, A8)        \
-  MARLINOK_ROW8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7, A8)
 // clang-format on
 
 // r[0..7] = an eight-limb result held in registers.
@@ -285,35 +247,6 @@ MARLINOK_ADX inline void Store8(Limb* r, Limb a0, Limb a1, Limb a2, Limb a3, Lim
   r[5] = a5;
   r[6] = a6;
   r[7] = a7;
-}
-
-// r = x * y * R^-1 mod m for eight limbs, x < R and y < m (x may be y).
-MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
-  Limb* xs = ctx->scratch;
-  Limb* ys = ctx->scratch + 8;
-  for (uint32_t i = 0; i < 8; ++i) {
-    xs[i] = x[i];
-    ys[i] = y[i];
-  }
-  Limb t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, t6 = 0, t7 = 0, t8 = 0, lo, hi, over;
-  __asm__ volatile(MARLINOK_ROW8(0, t0, t1, t2, t3, t4, t5, t6, t7, t8)
-                       MARLINOK_ROW8(1, t1, t2, t3, t4, t5, t6, t7, t8, t0)
-                           MARLINOK_ROW8(2, t2, t3, t4, t5, t6, t7, t8, t0, t1)
-                               MARLINOK_ROW8(3, t3, t4, t5, t6, t7, t8, t0, t1, t2)
-                                   MARLINOK_ROW8(4, t4, t5, t6, t7, t8, t0, t1, t2, t3)
-                                       MARLINOK_ROW8(5, t5, t6, t7, t8, t0, t1, t2, t3, t4)
-                                           MARLINOK_ROW8(6, t6, t7, t8, t0, t1, t2, t3, t4, t5)
-                                               MARLINOK_ROW8(7, t7, t8, t0, t1, t2, t3, t4, t5, t6)
-                   // The sum is (t7, t6..t0, t8); x is no longer needed.
-                   MARLINOK_SUBTRACT8("%c[xs]", t8, t0, t1, t2, t3, t4, t5, t6, t7)
-                   : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
-                     [t5] "+&r"(t5), [t6] "+&r"(t6), [t7] "+&r"(t7), [t8] "+&r"(t8), [lo] "=&r"(lo),
-                     [hi] "=&r"(hi), [over] "=&r"(over)
-                   : [c] "r"(ctx), [xs] "i"(offsetof(Montgomery, scratch)),
-                     [ys] "i"(offsetof(Montgomery, scratch) + 8 * sizeof(Limb)),
-                     [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv))
-                   : "rdx", "cc", "memory");
-  Store8(r, t8, t0, t1, t2, t3, t4, t5, t6);
 }
 
 // clang-format off
@@ -367,9 +300,12 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
 // T (A0..A7) += u * m, u in rdx: A0 becomes zero and takes the carries out
 // of A7, the window moved up a limb. Below 2^512 * (m + 1) in all, the sum
 // never carries out of the window.
-#define MARLINOK_SQR8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7)     \
-  MARLINOK_REDUCE8_MACS(A0, A1, A2, A3, A4, A5, A6, A7)          \
-  MARLINOK_MAC("%c[ms]", 7, A7, A0)                              \
+#define MARLINOK_REDUCE8_ROW(A0, A1, A2, A3, A4, A5, A6, A7)     \
+  "xorl %k[lo], %k[lo]\n\t"                                      \
+  MARLINOK_MAC("%c[ms]", 0, A0, A1) MARLINOK_MAC("%c[ms]", 1, A1, A2) \
+  MARLINOK_MAC("%c[ms]", 2, A2, A3) MARLINOK_MAC("%c[ms]", 3, A3, A4) \
+  MARLINOK_MAC("%c[ms]", 4, A4, A5) MARLINOK_MAC("%c[ms]", 5, A5, A6) \
+  MARLINOK_MAC("%c[ms]", 6, A6, A7) MARLINOK_MAC("%c[ms]", 7, A7, A0) \
   "movl $0, %%edx\n\t"                                           \
   "adcxq %%rdx, %[" #A0 "]\n\t"
 // Two rows, their multipliers formed at once from A0 and A1 before either
@@ -377,7 +313,7 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
 // A0 * minv and u1 its high limb + A0 * minv_hi + A1 * minv. A row's
 // multiplier waits on neither the row before it nor an imul after it, so
 // the second row can follow the first a step behind.
-#define MARLINOK_SQR8_REDUCE_PAIR(A0, A1, A2, A3, A4, A5, A6, A7) \
+#define MARLINOK_REDUCE8_PAIR(A0, A1, A2, A3, A4, A5, A6, A7) \
   "movq %[" #A0 "], %%rdx\n\t"                                   \
   "mulxq %c[minv](%[c]), %%rdx, %[hi]\n\t"                       \
   "movq %[" #A0 "], %[w]\n\t"                                    \
@@ -386,9 +322,21 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
   "imulq %c[minv](%[c]), %[lo]\n\t"                              \
   "addq %[hi], %[w]\n\t"                                         \
   "addq %[lo], %[w]\n\t"                                         \
-  MARLINOK_SQR8_REDUCE(A0, A1, A2, A3, A4, A5, A6, A7)           \
+  MARLINOK_REDUCE8_ROW(A0, A1, A2, A3, A4, A5, A6, A7)           \
   "movq %[w], %%rdx\n\t"                                         \
-  MARLINOK_SQR8_REDUCE(A1, A2, A3, A4, A5, A6, A7, A0)
+  MARLINOK_REDUCE8_ROW(A1, A2, A3, A4, A5, A6, A7, A0)
+// r0..r7 += T[8..15] from the scratch, the carry to w: below 2m.
+#define MARLINOK_REDUCE8_ADD_HIGH                                   \
+  "addq 8*8+%c[ps](%[c]), %[r0]\n\t"                              \
+  "adcq 9*8+%c[ps](%[c]), %[r1]\n\t"                              \
+  "adcq 10*8+%c[ps](%[c]), %[r2]\n\t"                             \
+  "adcq 11*8+%c[ps](%[c]), %[r3]\n\t"                             \
+  "adcq 12*8+%c[ps](%[c]), %[r4]\n\t"                             \
+  "adcq 13*8+%c[ps](%[c]), %[r5]\n\t"                             \
+  "adcq 14*8+%c[ps](%[c]), %[r6]\n\t"                             \
+  "adcq 15*8+%c[ps](%[c]), %[r7]\n\t"                             \
+  "movl $0, %k[w]\n\t"                                            \
+  "adcq $0, %[w]\n\t"
 // The cross products of x: row 0 sets positions 1..8 on one carry chain,
 // rows 1..6 follow; positions 1..6 end in memory at ps, 7..14 in r7, r0..r6.
 #define MARLINOK_SQR8_CROSS                                      \
@@ -471,21 +419,11 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
       "adcxq %[w], %[w]\n\t"
       "adoxq %[hi], %[w]\n\t"
       "movq %[w], 15*8+%c[ps](%[c])\n\t"
-      MARLINOK_SQR8_REDUCE_PAIR(r0, r1, r2, r3, r4, r5, r6, r7)
-      MARLINOK_SQR8_REDUCE_PAIR(r2, r3, r4, r5, r6, r7, r0, r1)
-      MARLINOK_SQR8_REDUCE_PAIR(r4, r5, r6, r7, r0, r1, r2, r3)
-      MARLINOK_SQR8_REDUCE_PAIR(r6, r7, r0, r1, r2, r3, r4, r5)
-      // r0..r7 + T[8..15] is below 2m: the sum, with its carry in w.
-      "addq 8*8+%c[ps](%[c]), %[r0]\n\t"
-      "adcq 9*8+%c[ps](%[c]), %[r1]\n\t"
-      "adcq 10*8+%c[ps](%[c]), %[r2]\n\t"
-      "adcq 11*8+%c[ps](%[c]), %[r3]\n\t"
-      "adcq 12*8+%c[ps](%[c]), %[r4]\n\t"
-      "adcq 13*8+%c[ps](%[c]), %[r5]\n\t"
-      "adcq 14*8+%c[ps](%[c]), %[r6]\n\t"
-      "adcq 15*8+%c[ps](%[c]), %[r7]\n\t"
-      "movl $0, %k[w]\n\t"
-      "adcq $0, %[w]\n\t"
+      MARLINOK_REDUCE8_PAIR(r0, r1, r2, r3, r4, r5, r6, r7)
+      MARLINOK_REDUCE8_PAIR(r2, r3, r4, r5, r6, r7, r0, r1)
+      MARLINOK_REDUCE8_PAIR(r4, r5, r6, r7, r0, r1, r2, r3)
+      MARLINOK_REDUCE8_PAIR(r6, r7, r0, r1, r2, r3, r4, r5)
+      MARLINOK_REDUCE8_ADD_HIGH
       MARLINOK_SUBTRACT8("%c[ps]", r0, r1, r2, r3, r4, r5, r6, r7, w)
       : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4),
         [r5] "=&r"(r5), [r6] "=&r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi),
@@ -496,6 +434,83 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
       : "rdx", "cc", "memory");
   Store8(r, r0, r1, r2, r3, r4, r5, r6, r7);
 }
+
+// clang-format off
+// The product of eight limbs by rows in registers, as in AddHalvesProduct
+// but from a zero window: row i adds x[i] * y, stores the limb it completes
+// to the scratch and sets the window's new top. x is addressed through w,
+// which the reduction then takes as its spare register.
+#define MARLINOK_MUL8_MAC(j, lo_to, hi_to)                       \
+  "mulxq " #j "*8(%[y]), %[lo], %[hi]\n\t"                       \
+  "adcxq %[lo], %[" #lo_to "]\n\t"                               \
+  "adoxq %[hi], %[" #hi_to "]\n\t"
+#define MARLINOK_MUL8_ROW(i, A0, A1, A2, A3, A4, A5, A6, A7)     \
+  "movq " #i "*8(%[w]), %%rdx\n\t"                               \
+  "xorl %k[lo], %k[lo]\n\t"                                      \
+  MARLINOK_MUL8_MAC(0, A0, A1)                                   \
+  "movq %[" #A0 "], " #i "*8+%c[ps](%[c])\n\t"                   \
+  MARLINOK_MUL8_MAC(1, A1, A2) MARLINOK_MUL8_MAC(2, A2, A3)      \
+  MARLINOK_MUL8_MAC(3, A3, A4) MARLINOK_MUL8_MAC(4, A4, A5)      \
+  MARLINOK_MUL8_MAC(5, A5, A6) MARLINOK_MUL8_MAC(6, A6, A7)      \
+  "mulxq 7*8(%[y]), %[lo], %[" #A0 "]\n\t"                       \
+  "adcxq %[lo], %[" #A7 "]\n\t"                                  \
+  "movl $0, %%edx\n\t"                                           \
+  "adoxq %%rdx, %[" #A0 "]\n\t"                                  \
+  "adcxq %%rdx, %[" #A0 "]\n\t"
+// clang-format on
+
+// r = x * y * R^-1 mod m for eight limbs, x < R and y < m (x may be y): the
+// product by rows in registers, then the square's reduction of its low half
+// and addition of its high half (the product is below m * R, so its high
+// half is below m).
+MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* ctx) {
+  Limb r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7 = 0, lo, hi;
+  Limb w = reinterpret_cast<uintptr_t>(x);
+  // clang-format off
+  __asm__ volatile(
+      MARLINOK_MUL8_ROW(0, r0, r1, r2, r3, r4, r5, r6, r7)
+      MARLINOK_MUL8_ROW(1, r1, r2, r3, r4, r5, r6, r7, r0)
+      MARLINOK_MUL8_ROW(2, r2, r3, r4, r5, r6, r7, r0, r1)
+      MARLINOK_MUL8_ROW(3, r3, r4, r5, r6, r7, r0, r1, r2)
+      MARLINOK_MUL8_ROW(4, r4, r5, r6, r7, r0, r1, r2, r3)
+      MARLINOK_MUL8_ROW(5, r5, r6, r7, r0, r1, r2, r3, r4)
+      MARLINOK_MUL8_ROW(6, r6, r7, r0, r1, r2, r3, r4, r5)
+      MARLINOK_MUL8_ROW(7, r7, r0, r1, r2, r3, r4, r5, r6)
+      // The high half from r0..r7 to the scratch, the low half back.
+      "movq %[r0], 8*8+%c[ps](%[c])\n\t"
+      "movq %[r1], 9*8+%c[ps](%[c])\n\t"
+      "movq %[r2], 10*8+%c[ps](%[c])\n\t"
+      "movq %[r3], 11*8+%c[ps](%[c])\n\t"
+      "movq %[r4], 12*8+%c[ps](%[c])\n\t"
+      "movq %[r5], 13*8+%c[ps](%[c])\n\t"
+      "movq %[r6], 14*8+%c[ps](%[c])\n\t"
+      "movq %[r7], 15*8+%c[ps](%[c])\n\t"
+      "movq 0*8+%c[ps](%[c]), %[r0]\n\t"
+      "movq 1*8+%c[ps](%[c]), %[r1]\n\t"
+      "movq 2*8+%c[ps](%[c]), %[r2]\n\t"
+      "movq 3*8+%c[ps](%[c]), %[r3]\n\t"
+      "movq 4*8+%c[ps](%[c]), %[r4]\n\t"
+      "movq 5*8+%c[ps](%[c]), %[r5]\n\t"
+      "movq 6*8+%c[ps](%[c]), %[r6]\n\t"
+      "movq 7*8+%c[ps](%[c]), %[r7]\n\t"
+      MARLINOK_REDUCE8_PAIR(r0, r1, r2, r3, r4, r5, r6, r7)
+      MARLINOK_REDUCE8_PAIR(r2, r3, r4, r5, r6, r7, r0, r1)
+      MARLINOK_REDUCE8_PAIR(r4, r5, r6, r7, r0, r1, r2, r3)
+      MARLINOK_REDUCE8_PAIR(r6, r7, r0, r1, r2, r3, r4, r5)
+      MARLINOK_REDUCE8_ADD_HIGH
+      MARLINOK_SUBTRACT8("%c[ps]", r0, r1, r2, r3, r4, r5, r6, r7, w)
+      : [r0] "+&r"(r0), [r1] "+&r"(r1), [r2] "+&r"(r2), [r3] "+&r"(r3), [r4] "+&r"(r4),
+        [r5] "+&r"(r5), [r6] "+&r"(r6), [r7] "+&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), [w] "+&r"(w)
+      : [c] "r"(ctx), [y] "r"(y), [ps] "i"(offsetof(Montgomery, scratch)),
+        [ms] "i"(offsetof(Montgomery, m)), [minv] "i"(offsetof(Montgomery, minv)),
+        [minv_hi] "i"(offsetof(Montgomery, minv_hi))
+      : "rdx", "cc", "memory");
+  // clang-format on
+  Store8(r, r0, r1, r2, r3, r4, r5, r6, r7);
+}
+
+#undef MARLINOK_MUL8_ROW
+#undef MARLINOK_MUL8_MAC
 
 // p[0..15] = the cross products x[i] * x[j], i < j, of eight limbs (the
 // rows' stores go to p itself, at offset 0).
@@ -518,9 +533,9 @@ MARLINOK_ADX inline void Cross8(Limb* p, const Limb* x) {
   p[15] = 0;
 }
 
-#undef MARLINOK_SQR8_REDUCE
-#undef MARLINOK_SQR8_REDUCE_PAIR
-#undef MARLINOK_REDUCE8_MACS
+#undef MARLINOK_REDUCE8_ROW
+#undef MARLINOK_REDUCE8_PAIR
+#undef MARLINOK_REDUCE8_ADD_HIGH
 #undef MARLINOK_SUBTRACT8
 #undef MARLINOK_SQR8_CROSS
 #undef MARLINOK_SQR8_DOUBLE_HIGH
@@ -529,9 +544,6 @@ MARLINOK_ADX inline void Cross8(Limb* p, const Limb* x) {
 #undef MARLINOK_SQR8_CROSS_END
 #undef MARLINOK_SQR8_CROSS_START
 
-#undef MARLINOK_ROW8
-#undef MARLINOK_ROW8_REDUCE
-#undef MARLINOK_ROW8_PRODUCT
 #undef MARLINOK_MAC
 
 // clang-format off
