@@ -436,27 +436,45 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
 }
 
 // clang-format off
-// The product of eight limbs by rows in registers, as in AddHalvesProduct
-// but from a zero window: row i adds x[i] * y, stores the limb it completes
-// to the scratch and sets the window's new top. x is addressed through w,
-// which the reduction then takes as its spare register.
-#define MARLINOK_MUL8_MAC(j, lo_to, hi_to)                       \
-  "mulxq " #j "*8(%[y]), %[lo], %[hi]\n\t"                       \
+// Rows of a window of eight registers A0..A7 (the running sum's limbs from
+// the row's own up), adding rdx * b[0..7] for an operand b given as an
+// address with a displacement, "0(%[y])": the low halves on the CF chain,
+// the high halves on the OF chain.
+#define MARLINOK_WMAC(b, j, lo_to, hi_to)                        \
+  "mulxq " #j "*8+" b ", %[lo], %[hi]\n\t"                        \
   "adcxq %[lo], %[" #lo_to "]\n\t"                               \
   "adoxq %[hi], %[" #hi_to "]\n\t"
-#define MARLINOK_MUL8_ROW(i, A0, A1, A2, A3, A4, A5, A6, A7)     \
-  "movq " #i "*8(%[w]), %%rdx\n\t"                               \
-  "xorl %k[lo], %k[lo]\n\t"                                      \
-  MARLINOK_MUL8_MAC(0, A0, A1)                                   \
-  "movq %[" #A0 "], " #i "*8+%c[ps](%[c])\n\t"                   \
-  MARLINOK_MUL8_MAC(1, A1, A2) MARLINOK_MUL8_MAC(2, A2, A3)      \
-  MARLINOK_MUL8_MAC(3, A3, A4) MARLINOK_MUL8_MAC(4, A4, A5)      \
-  MARLINOK_MUL8_MAC(5, A5, A6) MARLINOK_MUL8_MAC(6, A6, A7)      \
-  "mulxq 7*8(%[y]), %[lo], %[" #A0 "]\n\t"                       \
+#define MARLINOK_WMIDDLE(b, A1, A2, A3, A4, A5, A6, A7)          \
+  MARLINOK_WMAC(b, 1, A1, A2) MARLINOK_WMAC(b, 2, A2, A3)        \
+  MARLINOK_WMAC(b, 3, A3, A4) MARLINOK_WMAC(b, 4, A4, A5)        \
+  MARLINOK_WMAC(b, 5, A5, A6) MARLINOK_WMAC(b, 6, A6, A7)
+// The row's last product sets the window's new top limb, in the register of
+// the limb the row completed (or cleared), from its high half and the two
+// carries.
+#define MARLINOK_WEND(b, A0, A7)                                 \
+  "mulxq 7*8+" b ", %[lo], %[" #A0 "]\n\t"                       \
   "adcxq %[lo], %[" #A7 "]\n\t"                                  \
   "movl $0, %%edx\n\t"                                           \
   "adoxq %%rdx, %[" #A0 "]\n\t"                                  \
   "adcxq %%rdx, %[" #A0 "]\n\t"
+// A whole row: the multiplier from address u, the completed limb to out.
+#define MARLINOK_WROW(u, b, out, A0, A1, A2, A3, A4, A5, A6, A7) \
+  "movq " u ", %%rdx\n\t"                                         \
+  "xorl %k[lo], %k[lo]\n\t"                                      \
+  MARLINOK_WMAC(b, 0, A0, A1)                                    \
+  "movq %[" #A0 "], " out "\n\t"                                  \
+  MARLINOK_WMIDDLE(b, A1, A2, A3, A4, A5, A6, A7)                \
+  MARLINOK_WEND(b, A0, A7)
+// clang-format on
+
+// clang-format off
+// The product of eight limbs by rows in registers, as in AddHalvesProduct
+// but from a zero window: row i adds x[i] * y, stores the limb it completes
+// to the scratch and sets the window's new top. x is addressed through w,
+// which the reduction then takes as its spare register.
+#define MARLINOK_MUL8_ROW(i, A0, A1, A2, A3, A4, A5, A6, A7)     \
+  MARLINOK_WROW(#i "*8(%[w])", "0(%[y])", #i "*8+%c[ps](%[c])",  \
+                A0, A1, A2, A3, A4, A5, A6, A7)
 // clang-format on
 
 // r = x * y * R^-1 mod m for eight limbs, x < R and y < m (x may be y): the
@@ -510,7 +528,6 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
 }
 
 #undef MARLINOK_MUL8_ROW
-#undef MARLINOK_MUL8_MAC
 
 // p[0..15] = the cross products x[i] * x[j], i < j, of eight limbs (the
 // rows' stores go to p itself, at offset 0).
@@ -553,23 +570,9 @@ MARLINOK_ADX inline void Cross8(Limb* p, const Limb* x) {
 // and the two carries, in the register that limb left. The window never
 // carries out: it starts below 2^512 and gains less than 2^(64 (i + 1)) *
 // 2^512 by row i.
-#define MARLINOK_PRODUCT8_MAC(j, lo_to, hi_to)                   \
-  "mulxq 64+" #j "*8(%[x]), %[lo], %[hi]\n\t"                   \
-  "adcxq %[lo], %[" #lo_to "]\n\t"                               \
-  "adoxq %[hi], %[" #hi_to "]\n\t"
 #define MARLINOK_PRODUCT8_ROW(i, A0, A1, A2, A3, A4, A5, A6, A7) \
-  "movq " #i "*8(%[x]), %%rdx\n\t"                               \
-  "xorl %k[lo], %k[lo]\n\t"                                      \
-  MARLINOK_PRODUCT8_MAC(0, A0, A1)                               \
-  "movq %[" #A0 "], " #i "*8(%[t])\n\t"                          \
-  MARLINOK_PRODUCT8_MAC(1, A1, A2) MARLINOK_PRODUCT8_MAC(2, A2, A3) \
-  MARLINOK_PRODUCT8_MAC(3, A3, A4) MARLINOK_PRODUCT8_MAC(4, A4, A5) \
-  MARLINOK_PRODUCT8_MAC(5, A5, A6) MARLINOK_PRODUCT8_MAC(6, A6, A7) \
-  "mulxq 64+7*8(%[x]), %[lo], %[" #A0 "]\n\t"                   \
-  "adcxq %[lo], %[" #A7 "]\n\t"                                  \
-  "movl $0, %%edx\n\t"                                           \
-  "adoxq %%rdx, %[" #A0 "]\n\t"                                  \
-  "adcxq %%rdx, %[" #A0 "]\n\t"
+  MARLINOK_WROW(#i "*8(%[x])", "64(%[x])", #i "*8(%[t])",        \
+                A0, A1, A2, A3, A4, A5, A6, A7)
 #define MARLINOK_PRODUCT8_ROWS                                   \
   MARLINOK_PRODUCT8_ROW(0, w0, w1, w2, w3, w4, w5, w6, w7)       \
   MARLINOK_PRODUCT8_ROW(1, w1, w2, w3, w4, w5, w6, w7, w0)       \
@@ -602,7 +605,6 @@ MARLINOK_ADX inline Limb AddHalvesProduct(Limb* t, const Limb* x) {
 
 #undef MARLINOK_PRODUCT8_ROWS
 #undef MARLINOK_PRODUCT8_ROW
-#undef MARLINOK_PRODUCT8_MAC
 
 // p[from..to) += carry, the carry running up.
 MARLINOK_ADX inline void CarryUp(Limb* p, Limb carry, uint32_t from, uint32_t to) {
@@ -718,28 +720,12 @@ MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgome
 // carries out: it starts below 2^512 and gains less than 2^(64 (i + 1)) *
 // 2^512 by row i; the carry out of a pass's start (cb, kept as 0 or -1) joins
 // the next one. The context pointer walks the modulus eight limbs a pass.
-#define MARLINOK_BLOCK_MAC(j, lo_to, hi_to)                      \
-  "mulxq " #j "*8+%c[mo](%[m]), %[lo], %[hi]\n\t"                \
-  "adcxq %[lo], %[" #lo_to "]\n\t"                               \
-  "adoxq %[hi], %[" #hi_to "]\n\t"
-// The row's last product sets the window's new top limb, in the register of
-// the limb the row cleared or completed, from its high half and the carries.
-#define MARLINOK_BLOCK_END(A0, A7)                               \
-  "mulxq 7*8+%c[mo](%[m]), %[lo], %[" #A0 "]\n\t"                \
-  "adcxq %[lo], %[" #A7 "]\n\t"                                  \
-  "movl $0, %%edx\n\t"                                           \
-  "adoxq %%rdx, %[" #A0 "]\n\t"                                  \
-  "adcxq %%rdx, %[" #A0 "]\n\t"
-#define MARLINOK_BLOCK_MIDDLE(A1, A2, A3, A4, A5, A6, A7)        \
-  MARLINOK_BLOCK_MAC(1, A1, A2) MARLINOK_BLOCK_MAC(2, A2, A3)    \
-  MARLINOK_BLOCK_MAC(3, A3, A4) MARLINOK_BLOCK_MAC(4, A4, A5)    \
-  MARLINOK_BLOCK_MAC(5, A5, A6) MARLINOK_BLOCK_MAC(6, A6, A7)
 // A row of the first pass, u in rdx.
 #define MARLINOK_BLOCK_FIRST_ROW(A0, A1, A2, A3, A4, A5, A6, A7) \
   "xorl %k[lo], %k[lo]\n\t"                                      \
-  MARLINOK_BLOCK_MAC(0, A0, A1)                                  \
-  MARLINOK_BLOCK_MIDDLE(A1, A2, A3, A4, A5, A6, A7)              \
-  MARLINOK_BLOCK_END(A0, A7)
+  MARLINOK_WMAC("%c[mo](%[m])", 0, A0, A1)                       \
+  MARLINOK_WMIDDLE("%c[mo](%[m])", A1, A2, A3, A4, A5, A6, A7)   \
+  MARLINOK_WEND("%c[mo](%[m])", A0, A7)
 // Rows i and j = i + 1 of the first pass, their multipliers formed at once
 // (as in the eight-limb square) and kept at t[i] and t[j]; cb, free until
 // the later passes, holds u_j while row i runs.
@@ -759,12 +745,8 @@ MARLINOK_ADX inline void SubtractOnce(Limb* r, const Limb* t, Limb top, Montgome
   MARLINOK_BLOCK_FIRST_ROW(A1, A2, A3, A4, A5, A6, A7, A0)
 // Row i of pass c: u_i from t[i]; the completed limb to t[8c + i].
 #define MARLINOK_BLOCK_ROW(c, i, A0, A1, A2, A3, A4, A5, A6, A7) \
-  "movq " #i "*8(%[t]), %%rdx\n\t"                               \
-  "xorl %k[lo], %k[lo]\n\t"                                      \
-  MARLINOK_BLOCK_MAC(0, A0, A1)                                  \
-  "movq %[" #A0 "], " #c "*64+" #i "*8(%[t])\n\t"                \
-  MARLINOK_BLOCK_MIDDLE(A1, A2, A3, A4, A5, A6, A7)              \
-  MARLINOK_BLOCK_END(A0, A7)
+  MARLINOK_WROW(#i "*8(%[t])", "%c[mo](%[m])", #c "*64+" #i "*8(%[t])", \
+                A0, A1, A2, A3, A4, A5, A6, A7)
 #define MARLINOK_BLOCK_ROWS(R, c)                                \
   R(c, 0, a0, a1, a2, a3, a4, a5, a6, a7) R(c, 1, a1, a2, a3, a4, a5, a6, a7, a0) \
   R(c, 2, a2, a3, a4, a5, a6, a7, a0, a1) R(c, 3, a3, a4, a5, a6, a7, a0, a1, a2) \
@@ -871,9 +853,10 @@ MARLINOK_ADX inline Limb ReduceRowsByBlocks(Limb* p, Montgomery* ctx) {
 #undef MARLINOK_BLOCK_ROW
 #undef MARLINOK_BLOCK_FIRST_PAIR
 #undef MARLINOK_BLOCK_FIRST_ROW
-#undef MARLINOK_BLOCK_MIDDLE
-#undef MARLINOK_BLOCK_END
-#undef MARLINOK_BLOCK_MAC
+#undef MARLINOK_WROW
+#undef MARLINOK_WEND
+#undef MARLINOK_WMIDDLE
+#undef MARLINOK_WMAC
 
 // REDC of the 2n-limb p (< m * R) into r: row i adds u * m with u chosen to
 // clear limb i; the carries past a row's end collect in `top`. kFixed is the
