@@ -337,6 +337,15 @@ MARLINOK_ADX inline void Store8(Limb* r, Limb a0, Limb a1, Limb a2, Limb a3, Lim
   "adcq 15*8+%c[ps](%[c]), %[r7]\n\t"                             \
   "movl $0, %k[w]\n\t"                                            \
   "adcq $0, %[w]\n\t"
+// The eight-limb kernels' ending: REDC of the low half in r0..r7, the high
+// half added from the scratch, one subtraction.
+#define MARLINOK_REDUCE8_FINISH                                  \
+  MARLINOK_REDUCE8_PAIR(r0, r1, r2, r3, r4, r5, r6, r7)          \
+  MARLINOK_REDUCE8_PAIR(r2, r3, r4, r5, r6, r7, r0, r1)          \
+  MARLINOK_REDUCE8_PAIR(r4, r5, r6, r7, r0, r1, r2, r3)          \
+  MARLINOK_REDUCE8_PAIR(r6, r7, r0, r1, r2, r3, r4, r5)          \
+  MARLINOK_REDUCE8_ADD_HIGH                                      \
+  MARLINOK_SUBTRACT8("%c[ps]", r0, r1, r2, r3, r4, r5, r6, r7, w)
 // The cross products of x: row 0 sets positions 1..8 on one carry chain,
 // rows 1..6 follow; positions 1..6 end in memory at ps, 7..14 in r7, r0..r6.
 #define MARLINOK_SQR8_CROSS                                      \
@@ -419,12 +428,7 @@ MARLINOK_ADX void SqrKernel8(Limb* r, const Limb* x, Montgomery* ctx) {
       "adcxq %[w], %[w]\n\t"
       "adoxq %[hi], %[w]\n\t"
       "movq %[w], 15*8+%c[ps](%[c])\n\t"
-      MARLINOK_REDUCE8_PAIR(r0, r1, r2, r3, r4, r5, r6, r7)
-      MARLINOK_REDUCE8_PAIR(r2, r3, r4, r5, r6, r7, r0, r1)
-      MARLINOK_REDUCE8_PAIR(r4, r5, r6, r7, r0, r1, r2, r3)
-      MARLINOK_REDUCE8_PAIR(r6, r7, r0, r1, r2, r3, r4, r5)
-      MARLINOK_REDUCE8_ADD_HIGH
-      MARLINOK_SUBTRACT8("%c[ps]", r0, r1, r2, r3, r4, r5, r6, r7, w)
+      MARLINOK_REDUCE8_FINISH
       : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4),
         [r5] "=&r"(r5), [r6] "=&r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi),
         [w] "=&r"(w)
@@ -511,12 +515,7 @@ MARLINOK_ADX void MulKernel8(Limb* r, const Limb* x, const Limb* y, Montgomery* 
       "movq 5*8+%c[ps](%[c]), %[r5]\n\t"
       "movq 6*8+%c[ps](%[c]), %[r6]\n\t"
       "movq 7*8+%c[ps](%[c]), %[r7]\n\t"
-      MARLINOK_REDUCE8_PAIR(r0, r1, r2, r3, r4, r5, r6, r7)
-      MARLINOK_REDUCE8_PAIR(r2, r3, r4, r5, r6, r7, r0, r1)
-      MARLINOK_REDUCE8_PAIR(r4, r5, r6, r7, r0, r1, r2, r3)
-      MARLINOK_REDUCE8_PAIR(r6, r7, r0, r1, r2, r3, r4, r5)
-      MARLINOK_REDUCE8_ADD_HIGH
-      MARLINOK_SUBTRACT8("%c[ps]", r0, r1, r2, r3, r4, r5, r6, r7, w)
+      MARLINOK_REDUCE8_FINISH
       : [r0] "+&r"(r0), [r1] "+&r"(r1), [r2] "+&r"(r2), [r3] "+&r"(r3), [r4] "+&r"(r4),
         [r5] "+&r"(r5), [r6] "+&r"(r6), [r7] "+&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), [w] "+&r"(w)
       : [c] "r"(ctx), [y] "r"(y), [ps] "i"(offsetof(Montgomery, scratch)),
@@ -553,6 +552,7 @@ MARLINOK_ADX inline void Cross8(Limb* p, const Limb* x) {
 #undef MARLINOK_REDUCE8_ROW
 #undef MARLINOK_REDUCE8_PAIR
 #undef MARLINOK_REDUCE8_ADD_HIGH
+#undef MARLINOK_REDUCE8_FINISH
 #undef MARLINOK_SUBTRACT8
 #undef MARLINOK_SQR8_CROSS
 #undef MARLINOK_SQR8_DOUBLE_HIGH
